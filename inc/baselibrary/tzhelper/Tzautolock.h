@@ -1,0 +1,86 @@
+// Locks of the helper library. TzLock is exclusive and not re-entrant;
+// TzRWLock is a reader/writer lock that falls back to a writer-preferring lock
+// built from a mutex and two semaphores when slim locks are not available.
+// Both may be taken from any thread.
+#pragma once
+#include <cassert>
+#include <cstdint>
+#include <mutex>
+#include <shared_mutex>
+
+namespace plat { class Semaphore; }
+
+#if defined(__clang__)
+#define TZ_CAPABILITY(x) __attribute__((capability(x)))
+#define TZ_GUARDED_BY(x) __attribute__((guarded_by(x)))
+#define TZ_ACQUIRE(...) __attribute__((acquire_capability(__VA_ARGS__)))
+#define TZ_RELEASE(...) __attribute__((release_capability(__VA_ARGS__)))
+#define TZ_ACQUIRE_SHARED(...) __attribute__((acquire_shared_capability(__VA_ARGS__)))
+#define TZ_RELEASE_SHARED(...) __attribute__((release_shared_capability(__VA_ARGS__)))
+#else
+#define TZ_CAPABILITY(x)
+#define TZ_GUARDED_BY(x)
+#define TZ_ACQUIRE(...)
+#define TZ_RELEASE(...)
+#define TZ_ACQUIRE_SHARED(...)
+#define TZ_RELEASE_SHARED(...)
+#endif
+
+class TZ_CAPABILITY("mutex") TzLock {
+ public:
+  // forceCriticalSection is kept for the Windows build, where it picks a
+  // critical section over a slim lock; here both are one std::mutex.
+  explicit TzLock(bool forceCriticalSection = false);
+  ~TzLock();
+  TzLock(const TzLock&) = delete;
+  TzLock& operator=(const TzLock&) = delete;
+  void Lock() TZ_ACQUIRE();
+  void Unlock() TZ_RELEASE();
+
+ private:
+  std::mutex mu_;
+};
+
+class TZ_CAPABILITY("mutex") TzRWLock {
+ public:
+  TzRWLock();
+  ~TzRWLock();
+  TzRWLock(const TzRWLock&) = delete;
+  TzRWLock& operator=(const TzRWLock&) = delete;
+  void LockShared() TZ_ACQUIRE_SHARED();
+  void UnlockShared() TZ_RELEASE_SHARED();
+  void LockExclusive() TZ_ACQUIRE();
+  void UnlockExclusive() TZ_RELEASE();
+  bool UsesFallback() const { return fallback_ != nullptr; }
+
+ private:
+  struct Fallback;
+  std::shared_mutex srw_;
+  Fallback* fallback_ = nullptr;
+};
+
+// Scoped guard over a TzLock, or a TzRWLock in the mode asked for. A null lock
+// is a programming error.
+class TzAutoLock {
+ public:
+  explicit TzAutoLock(TzLock* lock) : lock_(lock) {
+    assert(lock != nullptr && "TzAutoLock needs a lock");
+    if (lock_) lock_->Lock();
+  }
+  TzAutoLock(TzRWLock* lock, bool exclusive) : rw_(lock), exclusive_(exclusive) {
+    assert(lock != nullptr && "TzAutoLock needs a lock");
+    if (!rw_) return;
+    if (exclusive_) rw_->LockExclusive(); else rw_->LockShared();
+  }
+  ~TzAutoLock() {
+    if (lock_) lock_->Unlock();
+    if (rw_) { if (exclusive_) rw_->UnlockExclusive(); else rw_->UnlockShared(); }
+  }
+  TzAutoLock(const TzAutoLock&) = delete;
+  TzAutoLock& operator=(const TzAutoLock&) = delete;
+
+ private:
+  TzLock* lock_ = nullptr;
+  TzRWLock* rw_ = nullptr;
+  bool exclusive_ = false;
+};

@@ -1,0 +1,15 @@
+# Sourced by the scripts: installs the Debian packages the build needs, once.
+VELT_PACKAGES="g++ cmake make libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev"
+
+install_deps() {
+  local missing=""
+  for p in $VELT_PACKAGES; do
+    dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
+  done
+  [ -z "$missing" ] && return 0
+  echo "installing:$missing"
+  local sudo=""
+  [ "$(id -u)" != 0 ] && sudo="sudo"
+  $sudo apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq $missing >/dev/null
+}
