@@ -1,7 +1,9 @@
 // Every reading of time in the library goes through here, so that tests can
 // move time forward (AdvanceClock) instead of sleeping.
 #pragma once
+#include <condition_variable>
 #include <cstdint>
+#include <mutex>
 
 namespace plat {
 
@@ -22,6 +24,38 @@ void SleepMs(uint32_t ms);
 void AdvanceClock(int64_t ms);
 // Total shift applied so far by AdvanceClock.
 int64_t ClockOffsetMs();
+
+// Monotonic virtual milliseconds without wrap-around (the tick count is its
+// low 32 bits). Deadlines of timed waits are measured on this.
+int64_t MonotonicMs();
+
+// Lets AdvanceClock end a condition-variable wait that is measured in virtual
+// time. Construct it BEFORE locking `mu` and keep it for the whole wait:
+// AdvanceClock takes its registry lock and then `mu` (briefly) before it
+// notifies `cv`, so holding `mu` while constructing would invert that order.
+// The waiter must re-read MonotonicMs() under `mu` on every wake-up.
+//   plat::ClockWaitScope scope(mu_, cv_);
+//   std::unique_lock<std::mutex> lk(mu_);
+//   const int64_t deadline = plat::MonotonicMs() + timeoutMs;
+//   while (!ready_) {
+//     const int64_t left = deadline - plat::MonotonicMs();
+//     if (left <= 0) return false;
+//     cv_.wait_for(lk, std::chrono::milliseconds(left));
+//   }
+class ClockWaitScope {
+ public:
+  ClockWaitScope(std::mutex& mu, std::condition_variable& cv);
+  ~ClockWaitScope();
+  ClockWaitScope(const ClockWaitScope&) = delete;
+  ClockWaitScope& operator=(const ClockWaitScope&) = delete;
+
+ private:
+  friend void AdvanceClock(int64_t ms);
+  std::mutex& mu_;
+  std::condition_variable& cv_;
+  ClockWaitScope* prev_ = nullptr;
+  ClockWaitScope* next_ = nullptr;
+};
 
 // Wrap-safe comparison of two tick counts: positive when `later` is after
 // `earlier`. Compare ticks only through this.

@@ -1,5 +1,14 @@
 // BSD sockets behind a small surface: IPv4 only, non-blocking, with errors
 // mapped to one set of codes here rather than compared all over the library.
+//
+// Switching off connection-reset reporting on UDP sockets (a Windows control
+// code) has no counterpart here and no call: a UDP socket that is not
+// connected never receives ICMP errors on this system, so a port-unreachable
+// reply cannot fail a later receive in the first place.
+//
+// Threads: every function may be called from any thread. A socket that is
+// associated with a CompletionPort must be closed through the port
+// (CompletionPort::CloseSocket), never through CloseSocket below.
 #pragma once
 #include <cstdint>
 
@@ -31,32 +40,55 @@ uint16_t NetToHost16(uint16_t v);
 SockAddrIn MakeAddr(uint32_t ipHost, uint16_t portHost);
 
 // Error codes handed to the library (the Windows values where one exists).
+// Every system error is sorted into one of these in a single place.
 enum SocketError : int {
   kSockOk = 0,
   kSockIoPending = 997,
+  kSockAccess = 10013,
+  kSockInvalidArg = 10022,
+  kSockTooManyFiles = 10024,
   kSockWouldBlock = 10035,
+  kSockAlready = 10037,
+  kSockNotSocket = 10038,
+  kSockMsgSize = 10040,
+  kSockAfNotSupported = 10047,
   kSockAddrInUse = 10048,
   kSockAddrNotAvail = 10049,
+  kSockNetUnreach = 10051,
+  kSockConnAborted = 10053,
   kSockConnReset = 10054,
-  kSockNotSocket = 10038,
-  kSockInvalidArg = 10022,
+  kSockNoBufs = 10055,
+  kSockIsConn = 10056,
+  kSockNotConn = 10057,
+  kSockTimedOut = 10060,
+  kSockConnRefused = 10061,
+  kSockHostUnreach = 10065,
   kSockOther = -1,
 };
-int LastSocketError();  // of the calling thread's last failed call below
+// The calling thread's last error: set by a failed call below, by a failed
+// CompletionPort start, and by a CompletionPort::Get that hands out a failed
+// operation (as a failed dequeue sets the last error on Windows).
+int LastSocketError();
+void SetLastSocketError(int err);
 
-Socket UdpSocket();  // non-blocking, close-on-exec
-Socket TcpSocket();  // non-blocking, close-on-exec
+Socket UdpSocket();  // non-blocking, close-on-exec; kInvalidSocket on failure
+Socket TcpSocket();  // non-blocking, close-on-exec; kInvalidSocket on failure
 bool BindSocket(Socket s, const SockAddrIn& addr);
 bool GetSockName(Socket s, SockAddrIn* out);
+bool GetPeerName(Socket s, SockAddrIn* out);
+// Asks for both buffer sizes. The system may grant less than asked (it caps
+// unprivileged requests); only a refused call counts as failure.
 bool SetSocketBuffers(Socket s, int sendBytes, int recvBytes);
 bool SetReuseAddr(Socket s);
 bool ListenSocket(Socket s, int backlog);
-void CloseSocket(Socket s);
+void CloseSocket(Socket s);  // for sockets not associated with a port
 
 // Interface address the system would use to reach destIp (a UDP connect to
-// port 0; nothing is sent). Writes dotted text into a zeroed 128-byte buffer.
+// port 0; nothing is sent). Writes dotted text into a zeroed 128-byte buffer;
+// false (buffer left empty) when destIp does not parse or has no route.
 bool GetLocalIpToward(const char* destIp, char* buf128);
-// Address of the interface carrying the default route (host order), 0 if none.
+// Address of the interface carrying the default route (host order). On a
+// machine without a default route this is 127.0.0.1 (see socket.cpp).
 uint32_t PrimaryLocalIp();
 
 }  // namespace plat

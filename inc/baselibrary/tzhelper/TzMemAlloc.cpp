@@ -1,0 +1,88 @@
+#include "tzhelper/TzMemAlloc.h"
+
+#include <mutex>
+
+#include "platform/system.h"
+
+namespace {
+
+// Every block handed out by the free-list method is preceded by this header.
+// While the block sits on the free list, the first word is the list link; the
+// second word always remembers how many usable bytes follow the header, so a
+// recycled block is never handed out for a larger request. Sixteen bytes keep
+// the block aligned for any fundamental type.
+struct BlockHeader {
+  void* link;
+  size_t bytes;
+};
+constexpr size_t kHeaderBytes = 16;
+static_assert(sizeof(BlockHeader) <= kHeaderBytes, "header must fit its slot");
+
+// The number of blocks a pool keeps cached; unlimited in practice.
+constexpr int64_t kCacheCapacity = 0x7FFFFFFF;
+
+// Guards the one-time probe of every pool.
+std::mutex g_probeLock;
+
+BlockHeader* HeaderOf(void* block) {
+  return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - kHeaderBytes);
+}
+
+void* BlockOf(void* raw) { return static_cast<uint8_t*>(raw) + kHeaderBytes; }
+
+}  // namespace
+
+ListMemAlloc::ListMemAlloc() = default;
+
+ListMemAlloc::~ListMemAlloc() {
+  while (void* raw = list_.Pop()) heap_.Free(raw);
+}
+
+// Free lists are used only where the system version is at least 5 with a
+// minor number above 0 (5.1, 5.2, 6.1 ...). On the other versions the pool
+// hands blocks straight to and from its private heap.
+void ListMemAlloc::Probe() {
+  std::lock_guard<std::mutex> g(g_probeLock);
+  if (state_.load(std::memory_order_acquire) >= 0) return;
+  plat::SystemVersion v = plat::GetSystemVersion();
+  state_.store((v.major >= 5 && v.minor > 0) ? 1 : 0, std::memory_order_release);
+}
+
+bool ListMemAlloc::UsesFreeList() {
+  if (state_.load(std::memory_order_acquire) < 0) Probe();
+  return state_.load(std::memory_order_acquire) == 1;
+}
+
+void* ListMemAlloc::Allocate(size_t size) {
+  bool useList = UsesFreeList();
+  if (size == 0) return nullptr;
+  if (!useList) return heap_.Alloc(size);
+
+  void* raw = list_.Pop();
+  if (raw) {
+    cached_.fetch_sub(1, std::memory_order_relaxed);
+    if (static_cast<BlockHeader*>(raw)->bytes >= size) return BlockOf(raw);
+    // A smaller block from an earlier, smaller request: let the heap have it
+    // back rather than overrun it.
+    heap_.Free(raw);
+  }
+  raw = heap_.Alloc(size + kHeaderBytes);
+  if (!raw) return nullptr;
+  static_cast<BlockHeader*>(raw)->bytes = size;
+  return BlockOf(raw);
+}
+
+void ListMemAlloc::Free(void* block, size_t /*size*/) {
+  if (!block) return;
+  if (!UsesFreeList()) {
+    heap_.Free(block);
+    return;
+  }
+  BlockHeader* h = HeaderOf(block);
+  if (cached_.load(std::memory_order_relaxed) <= kCacheCapacity) {
+    list_.Push(h);
+    cached_.fetch_add(1, std::memory_order_relaxed);
+  } else {
+    heap_.Free(h);
+  }
+}
