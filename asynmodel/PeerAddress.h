@@ -23,7 +23,7 @@ struct PeerAddress {
   // Copies at most 15 characters of ip into udp_ip (always NUL-terminated).
   void SetUdp(const char* ip, uint16_t port) {
     memset(udp_ip, 0, sizeof(udp_ip));
-    if (ip) strncpy(udp_ip, ip, sizeof(udp_ip) - 1);
+    if (ip) memcpy(udp_ip, ip, strnlen(ip, sizeof(udp_ip) - 1));
     udp_port = port;
   }
 };

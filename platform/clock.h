@@ -2,6 +2,7 @@
 // move time forward (AdvanceClock) instead of sleeping.
 #pragma once
 #include <condition_variable>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -24,6 +25,10 @@ void SleepMs(uint32_t ms);
 void AdvanceClock(int64_t ms);
 // Total shift applied so far by AdvanceClock.
 int64_t ClockOffsetMs();
+// Test hook: how many waits (SleepMs, timed waits of sync.h, WaitAny, any
+// ClockWaitScope) are in progress, so a test can advance the clock once a
+// waiter has fixed its deadline.
+size_t ClockWaitsForTest();
 
 // Monotonic virtual milliseconds without wrap-around (the tick count is its
 // low 32 bits). Deadlines of timed waits are measured on this.
@@ -33,10 +38,12 @@ int64_t MonotonicMs();
 // time. Construct it BEFORE locking `mu` and keep it for the whole wait:
 // AdvanceClock takes its registry lock and then `mu` (briefly) before it
 // notifies `cv`, so holding `mu` while constructing would invert that order.
-// The waiter must re-read MonotonicMs() under `mu` on every wake-up.
+// The waiter must re-read MonotonicMs() under `mu` on every wake-up. Fix the
+// deadline before constructing the scope, so that a registered waiter has its
+// deadline already (ClockWaitsForTest relies on that).
+//   const int64_t deadline = plat::MonotonicMs() + timeoutMs;
 //   plat::ClockWaitScope scope(mu_, cv_);
 //   std::unique_lock<std::mutex> lk(mu_);
-//   const int64_t deadline = plat::MonotonicMs() + timeoutMs;
 //   while (!ready_) {
 //     const int64_t left = deadline - plat::MonotonicMs();
 //     if (left <= 0) return false;

@@ -2,6 +2,7 @@
 // as a Windows private heap does, and counts what it took from the system so
 // tests and benchmarks can prove that steady traffic takes nothing new.
 #pragma once
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -41,15 +42,22 @@ class PrivateHeap {
 HeapCounters GlobalHeapCounters();
 
 // Lock-free stack of blocks (the interlocked singly linked list). The first
-// pointer-sized word of a pushed block is used as the link.
+// pointer-sized word of a pushed block is used as the link. A block's memory
+// must stay mapped while any thread may still pop (pool blocks never go back
+// to the system), because a losing Pop can read the link of a block that
+// another thread has just taken. Push and Pop are safe from any thread.
 class InterlockedList {
  public:
   InterlockedList();
+  InterlockedList(const InterlockedList&) = delete;
+  InterlockedList& operator=(const InterlockedList&) = delete;
   void Push(void* block);
   void* Pop();  // null when empty
 
  private:
-  alignas(8) uint64_t head_;  // tagged pointer: 48-bit address, 16-bit tag
+  // Tagged pointer: 48-bit address, 16-bit tag bumped on every change so a
+  // head that was popped and pushed back in between does not compare equal.
+  std::atomic<uint64_t> head_;
 };
 
 }  // namespace plat

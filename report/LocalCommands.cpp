@@ -31,9 +31,9 @@ uint32_t ReadRcAddrCmd(const uint8_t* body, size_t len, RcAddrGroups* out) {
   // A body of 2^32 groups cannot arrive (posts are bounded far below), but
   // keep the count honest rather than wrapping.
   out->groupCount = groups > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(groups);
-  out->groupsUsed = groups < kMaxStprcGroups ? static_cast<uint32_t>(groups) : kMaxStprcGroups;
+  out->groupsUsed = groups < MAX_STPRC_GROUP_NUM ? static_cast<uint32_t>(groups) : MAX_STPRC_GROUP_NUM;
   for (uint32_t g = 0; g < out->groupsUsed; ++g) {
-    for (uint32_t i = 0; i < kStprcPerGroup; ++i) {
+    for (uint32_t i = 0; i < MAX_STPRC_NUM; ++i) {
       const uint8_t* e = body + g * kStprcGroupBytes + i * kStprcEntryBytes;
       const uint16_t port = wire::GetU16(e + 16);
       if (port == 0) break;

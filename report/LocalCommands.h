@@ -28,18 +28,19 @@ bool ReadDestTrailer(const uint8_t* body, size_t len, DestTrailer* out);
 void WriteDestTrailer(const char* ipField, uint16_t port, uint8_t* out);
 
 // Report_RC_ADDR_CMD: whole 240-byte groups of ten 24-byte StprcAddrEntry.
-constexpr uint32_t kMaxStprcGroups = 10;
-constexpr uint32_t kStprcPerGroup = 10;
-constexpr size_t kStprcEntryBytes = 24;
-constexpr size_t kStprcGroupBytes = kStprcEntryBytes * kStprcPerGroup;  // 240
+constexpr uint32_t MAX_STPRC_GROUP_NUM = 10;  // groups in a table
+constexpr uint32_t MAX_STPRC_NUM = 10;        // entries in a group
+constexpr size_t kStprcEntryBytes = 24;       // one StprcAddrEntry
+constexpr size_t kStprcGroupBytes = kStprcEntryBytes * MAX_STPRC_NUM;  // 240
+constexpr size_t kStprcTableBytes = kStprcGroupBytes * MAX_STPRC_GROUP_NUM;  // 2400
 
 struct RcAddrGroups {
   uint32_t groupCount = 0;   // length / 240, as received (may exceed 10)
   uint32_t groupsUsed = 0;   // min(groupCount, 10)
-  uint32_t entryCount[kMaxStprcGroups] = {};  // filled entries of each group
+  uint32_t entryCount[MAX_STPRC_GROUP_NUM] = {};  // filled entries of each group
   // udp_ip (15 characters at most) and udp_port of each filled entry; the
   // rest is zero.
-  AsynModel::PeerAddress table[kMaxStprcGroups][kStprcPerGroup];
+  AsynModel::PeerAddress table[MAX_STPRC_GROUP_NUM][MAX_STPRC_NUM];
 };
 
 // Reads the groups: an entry with port 0 ends its group; groupid is not

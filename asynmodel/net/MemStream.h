@@ -26,6 +26,7 @@ class MemStream : public TzPooled<MemStream, TzPrivateHeapMemAllocMethod> {
 
   void AddRef() { m_refCount.fetch_add(1, std::memory_order_relaxed); }
   void Release();
+  uint32_t RefCount() const { return m_refCount.load(std::memory_order_relaxed); }
 
   uint8_t* Buffer() const { return m_buffer; }
   uint32_t Capacity() const { return m_capacity; }

@@ -17,6 +17,7 @@ std::atomic<int64_t> g_offsetMs{0};
 // Lock order: g_registryMu, then a registered wait's own mutex.
 std::mutex g_registryMu;
 ClockWaitScope* g_registryHead = nullptr;
+size_t g_registryCount = 0;
 
 // SleepMs waits here. Never destroyed, so a thread still sleeping while the
 // process exits does not touch a dead object.
@@ -61,6 +62,7 @@ void SleepMs(uint32_t ms) {
     return;
   }
   const int64_t deadline = MonotonicMs() + ms;
+  ClockWaitScope scope(SleepMutex(), SleepCv());
   std::unique_lock<std::mutex> lk(SleepMutex());
   for (;;) {
     const int64_t left = deadline - MonotonicMs();
@@ -73,15 +75,10 @@ void AdvanceClock(int64_t ms) {
   // The offset changes before any waiter is woken, so a woken waiter (or one
   // that has not started waiting yet) reads the new time.
   g_offsetMs.fetch_add(ms, std::memory_order_acq_rel);
-  {
-    // Taking the mutex orders us after a sleeper that has read the old time
-    // but not yet blocked: it blocks first, then receives the notification.
-    std::lock_guard<std::mutex> g(SleepMutex());
-  }
-  SleepCv().notify_all();
-
   std::lock_guard<std::mutex> reg(g_registryMu);
   for (ClockWaitScope* w = g_registryHead; w != nullptr; w = w->next_) {
+    // Taking the waiter's mutex orders us after a waiter that has read the
+    // old time but not yet blocked: it blocks first, then gets the notify.
     { std::lock_guard<std::mutex> g(w->mu_); }
     w->cv_.notify_all();
   }
@@ -89,17 +86,24 @@ void AdvanceClock(int64_t ms) {
 
 int64_t ClockOffsetMs() { return g_offsetMs.load(std::memory_order_acquire); }
 
+size_t ClockWaitsForTest() {
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  return g_registryCount;
+}
+
 ClockWaitScope::ClockWaitScope(std::mutex& mu, std::condition_variable& cv) : mu_(mu), cv_(cv) {
   std::lock_guard<std::mutex> reg(g_registryMu);
   next_ = g_registryHead;
   if (next_) next_->prev_ = this;
   g_registryHead = this;
+  ++g_registryCount;
 }
 
 ClockWaitScope::~ClockWaitScope() {
   std::lock_guard<std::mutex> reg(g_registryMu);
   if (prev_) prev_->next_ = next_; else g_registryHead = next_;
   if (next_) next_->prev_ = prev_;
+  --g_registryCount;
 }
 
 }  // namespace plat

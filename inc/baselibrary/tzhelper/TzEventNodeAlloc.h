@@ -3,6 +3,8 @@
 #pragma once
 #include <cstddef>
 
+// All three are safe from any thread; they take the global node lock, which
+// is innermost (nothing else is locked while it is held).
 namespace tz {
 void* AllocEventNode(size_t size);  // null on failure
 void FreeEventNode(void* p, size_t size);

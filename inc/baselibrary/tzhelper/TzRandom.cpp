@@ -6,12 +6,15 @@
 
 namespace {
 
-// One state for the whole process, seeded with the tick count on first use so
-// that two runs seldom draw the same numbers.
+// One state for the whole process, seeded with the tick count so that two
+// runs seldom draw the same numbers.
 std::atomic<uint32_t>& State() {
   static std::atomic<uint32_t> state{plat::GetTickCount()};
   return state;
 }
+
+// Seed when the library loads rather than at the first draw.
+[[maybe_unused]] const bool g_seededAtLoad = (State(), true);
 
 // Advances the state with a compare-and-swap loop so that concurrent callers
 // each get their own step of the sequence; returns the new state.

@@ -17,6 +17,9 @@ namespace plat { class Semaphore; }
 #define TZ_RELEASE(...) __attribute__((release_capability(__VA_ARGS__)))
 #define TZ_ACQUIRE_SHARED(...) __attribute__((acquire_shared_capability(__VA_ARGS__)))
 #define TZ_RELEASE_SHARED(...) __attribute__((release_shared_capability(__VA_ARGS__)))
+#define TZ_SCOPED_CAPABILITY __attribute__((scoped_lockable))
+#define TZ_REQUIRES(...) __attribute__((requires_capability(__VA_ARGS__)))
+#define TZ_NO_THREAD_SAFETY_ANALYSIS __attribute__((no_thread_safety_analysis))
 #else
 #define TZ_CAPABILITY(x)
 #define TZ_GUARDED_BY(x)
@@ -24,6 +27,9 @@ namespace plat { class Semaphore; }
 #define TZ_RELEASE(...)
 #define TZ_ACQUIRE_SHARED(...)
 #define TZ_RELEASE_SHARED(...)
+#define TZ_SCOPED_CAPABILITY
+#define TZ_REQUIRES(...)
+#define TZ_NO_THREAD_SAFETY_ANALYSIS
 #endif
 
 class TZ_CAPABILITY("mutex") TzLock {
@@ -52,6 +58,8 @@ class TZ_CAPABILITY("mutex") TzRWLock {
   void LockExclusive() TZ_ACQUIRE();
   void UnlockExclusive() TZ_RELEASE();
   bool UsesFallback() const { return fallback_ != nullptr; }
+  // Test hook: the fallback's counters (false without the fallback).
+  bool FallbackStateForTest(int32_t* waitingReaders, int32_t* waitingWriters, int32_t* active) const;
 
  private:
   struct Fallback;
@@ -60,19 +68,20 @@ class TZ_CAPABILITY("mutex") TzRWLock {
 };
 
 // Scoped guard over a TzLock, or a TzRWLock in the mode asked for. A null lock
-// is a programming error.
-class TzAutoLock {
+// is a programming error. Clang's analysis follows the TzLock form; the
+// TzRWLock form picks its mode at run time, which the analysis cannot follow.
+class TZ_SCOPED_CAPABILITY TzAutoLock {
  public:
-  explicit TzAutoLock(TzLock* lock) : lock_(lock) {
+  explicit TzAutoLock(TzLock* lock) TZ_ACQUIRE(lock) TZ_NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
     assert(lock != nullptr && "TzAutoLock needs a lock");
     if (lock_) lock_->Lock();
   }
-  TzAutoLock(TzRWLock* lock, bool exclusive) : rw_(lock), exclusive_(exclusive) {
+  TzAutoLock(TzRWLock* lock, bool exclusive) TZ_NO_THREAD_SAFETY_ANALYSIS : rw_(lock), exclusive_(exclusive) {
     assert(lock != nullptr && "TzAutoLock needs a lock");
     if (!rw_) return;
     if (exclusive_) rw_->LockExclusive(); else rw_->LockShared();
   }
-  ~TzAutoLock() {
+  ~TzAutoLock() TZ_RELEASE() TZ_NO_THREAD_SAFETY_ANALYSIS {
     if (lock_) lock_->Unlock();
     if (rw_) { if (exclusive_) rw_->UnlockExclusive(); else rw_->UnlockShared(); }
   }

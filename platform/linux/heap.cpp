@@ -1,0 +1,193 @@
+// Private heaps and the interlocked list.
+//
+// A PrivateHeap hands out blocks of a few size classes and keeps every freed
+// block in the bin of its class for the next Alloc of that class, as a
+// Windows private heap keeps freed blocks. Each block carries a 16-byte
+// header in front of it (owner, class), so Free needs no size and the block
+// stays aligned for any fundamental type. Classes: 16-byte steps up to 256
+// bytes, then two per doubling (x1.5, x2) up to 16 MiB; larger blocks go
+// straight to the system and back.
+#include "platform/heap.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <new>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/asan_interface.h>
+#define VELT_POISON(p, n) ASAN_POISON_MEMORY_REGION((p), (n))
+#define VELT_UNPOISON(p, n) ASAN_UNPOISON_MEMORY_REGION((p), (n))
+#else
+#define VELT_POISON(p, n) ((void)(p), (void)(n))
+#define VELT_UNPOISON(p, n) ((void)(p), (void)(n))
+#endif
+
+namespace plat {
+namespace {
+
+constexpr uint32_t kMagic = 0x48656170;  // "Heap"
+constexpr int kSmallBins = 16;           // 16..256 bytes in 16-byte steps
+constexpr int kUnbinned = -1;
+
+struct alignas(alignof(std::max_align_t)) BlockHeader {
+  const PrivateHeap* owner;
+  int32_t bin;  // kUnbinned for blocks above the largest class
+  uint32_t magic;
+  size_t size;  // bytes after the header
+};
+static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0, "header keeps blocks aligned");
+
+std::atomic<int64_t> g_live{0};
+std::atomic<int64_t> g_system{0};
+
+int BinOf(size_t size, int bins) {
+  if (size <= 256) return static_cast<int>((size + 15) / 16) - 1;
+  // size in (256 << k, 512 << k]  <=>  (size - 1) >> 8 in [1 << k, 2 << k)
+  const size_t t = (size - 1) >> 8;
+  const int k = 63 - __builtin_clzll(t);
+  const int bin = kSmallBins + 2 * k + (size <= (size_t{384} << k) ? 0 : 1);
+  return bin < bins ? bin : kUnbinned;
+}
+
+size_t ClassSize(int bin) {
+  if (bin < kSmallBins) return static_cast<size_t>(bin + 1) * 16;
+  const int k = (bin - kSmallBins) / 2;
+  return ((bin - kSmallBins) % 2 == 0 ? size_t{384} : size_t{512}) << k;
+}
+
+BlockHeader* HeaderOf(void* block) { return static_cast<BlockHeader*>(block) - 1; }
+
+}  // namespace
+
+// A freed block's first word links it into its bin.
+struct PrivateHeap::FreeBlock {
+  FreeBlock* next;
+};
+
+PrivateHeap::PrivateHeap() {
+  for (FreeBlock*& b : bins_) b = nullptr;
+}
+
+PrivateHeap::~PrivateHeap() {
+  // Cached blocks go back to the system; blocks still handed out belong to
+  // their holders (a pool lives to process end, so this is rare).
+  for (int i = 0; i < kBins; ++i) {
+    FreeBlock* b = bins_[i];
+    while (b != nullptr) {
+      VELT_UNPOISON(b, ClassSize(i));
+      FreeBlock* next = b->next;
+      std::free(HeaderOf(b));
+      b = next;
+    }
+    bins_[i] = nullptr;
+  }
+}
+
+void* PrivateHeap::Alloc(size_t size) {
+  if (size == 0) return nullptr;
+  const int bin = BinOf(size, kBins);
+  if (bin != kUnbinned) {
+    std::lock_guard<std::mutex> g(mu_);
+    FreeBlock* b = bins_[bin];
+    if (b != nullptr) {
+      bins_[bin] = b->next;
+      ++live_;
+      g_live.fetch_add(1, std::memory_order_relaxed);
+      VELT_UNPOISON(b, ClassSize(bin));
+      return b;
+    }
+  }
+  const size_t payload = bin != kUnbinned ? ClassSize(bin) : size;
+  if (payload > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
+  void* raw = std::malloc(sizeof(BlockHeader) + payload);
+  if (raw == nullptr) return nullptr;
+  BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    ++live_;
+    ++system_;
+  }
+  g_live.fetch_add(1, std::memory_order_relaxed);
+  g_system.fetch_add(1, std::memory_order_relaxed);
+  return h + 1;
+}
+
+void PrivateHeap::Free(void* block) {
+  if (block == nullptr) return;
+  BlockHeader* h = HeaderOf(block);
+  assert(h->magic == kMagic && h->owner == this && "block freed to the wrong heap");
+  g_live.fetch_sub(1, std::memory_order_relaxed);
+  if (h->bin == kUnbinned) {
+    {
+      std::lock_guard<std::mutex> g(mu_);
+      --live_;
+    }
+    std::free(h);
+    return;
+  }
+  FreeBlock* b = static_cast<FreeBlock*>(block);
+  std::lock_guard<std::mutex> g(mu_);
+  b->next = bins_[h->bin];
+  bins_[h->bin] = b;
+  --live_;
+  // Everything after the link word is dead until the block is handed out
+  // again; the link itself stays readable for InterlockedList::Pop.
+  VELT_POISON(reinterpret_cast<char*>(b) + sizeof(FreeBlock), h->size - sizeof(FreeBlock));
+}
+
+HeapCounters PrivateHeap::Counters() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return HeapCounters{live_, system_};
+}
+
+HeapCounters GlobalHeapCounters() {
+  return HeapCounters{g_live.load(std::memory_order_relaxed), g_system.load(std::memory_order_relaxed)};
+}
+
+// ---------------------------------------------------------------------------
+// InterlockedList
+
+namespace {
+
+constexpr uint64_t kAddrMask = (uint64_t{1} << 48) - 1;
+
+void* AddrOf(uint64_t head) { return reinterpret_cast<void*>(static_cast<uintptr_t>(head & kAddrMask)); }
+
+uint64_t NextHead(uint64_t old, void* p) {
+  const uint64_t tag = (old >> 48) + 1;
+  return (tag << 48) | (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)) & kAddrMask);
+}
+
+// The link is read while another thread may be taking the same block, so it
+// is always accessed atomically.
+void* LoadLink(void* block) { return __atomic_load_n(static_cast<void**>(block), __ATOMIC_RELAXED); }
+void StoreLink(void* block, void* next) { __atomic_store_n(static_cast<void**>(block), next, __ATOMIC_RELAXED); }
+
+}  // namespace
+
+InterlockedList::InterlockedList() : head_(0) {}
+
+void InterlockedList::Push(void* block) {
+  assert(block != nullptr);
+  assert((reinterpret_cast<uintptr_t>(block) & ~kAddrMask) == 0 && "address needs more than 48 bits");
+  uint64_t old = head_.load(std::memory_order_relaxed);
+  do {
+    StoreLink(block, AddrOf(old));
+  } while (!head_.compare_exchange_weak(old, NextHead(old, block), std::memory_order_release,
+                                        std::memory_order_relaxed));
+}
+
+void* InterlockedList::Pop() {
+  uint64_t old = head_.load(std::memory_order_acquire);
+  for (;;) {
+    void* top = AddrOf(old);
+    if (top == nullptr) return nullptr;
+    void* next = LoadLink(top);
+    if (head_.compare_exchange_weak(old, NextHead(old, next), std::memory_order_acquire,
+                                    std::memory_order_acquire)) {
+      return top;
+    }
+  }
+}
+
+}  // namespace plat

@@ -1,0 +1,89 @@
+// Secured road bodies: block header, combined packet, acknowledgement list.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "report/SecureCommands.h"
+
+using namespace report;
+
+namespace {
+
+void PutU32(std::vector<uint8_t>& b, uint32_t v) {
+  for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(v >> (8 * i)));
+}
+
+// serialnum 5, header h0=1 roletype=2 h2..h5=3..6 record word 7, then two
+// entries (record words 7 and 8, payloads "abc" and "").
+std::vector<uint8_t> Packet() {
+  std::vector<uint8_t> b;
+  PutU32(b, 5);
+  PutU32(b, 1);
+  b.insert(b.end(), {2, 0xF1, 0xF2, 0xF3});
+  for (uint32_t v = 3; v <= 7; ++v) PutU32(b, v);
+  PutU32(b, 7);
+  b.insert(b.end(), {3, 0, 'a', 'b', 'c'});
+  PutU32(b, 8);
+  b.insert(b.end(), {0, 0});
+  return b;
+}
+
+}  // namespace
+
+TEST(CommandsSecure, CombinedHeaderAndEntries) {
+  const std::vector<uint8_t> b = Packet();
+  CombinedPacketHeader h;
+  ASSERT_EQ(0, ReadCombinedPacketHeader(b.data(), b.size(), &h));
+  EXPECT_EQ(5u, h.serialnum);
+  EXPECT_EQ(1u, h.first.h0);
+  EXPECT_EQ(2, h.first.roletype);
+  EXPECT_EQ(3u, h.first.h2);
+  EXPECT_EQ(6u, h.first.h5);
+  EXPECT_EQ(7u, h.first.recordWord);
+
+  size_t off = kCombinedHeaderBytes;
+  CombinedPacketEntry e;
+  ASSERT_EQ(0, ReadCombinedPacketEntry(b.data(), b.size(), &off, &e));
+  EXPECT_EQ(7u, e.recordWord);
+  ASSERT_EQ(3, e.payloadLen);
+  EXPECT_EQ(0, memcmp("abc", e.payload, 3));
+  ASSERT_EQ(0, ReadCombinedPacketEntry(b.data(), b.size(), &off, &e));
+  EXPECT_EQ(8u, e.recordWord);
+  EXPECT_EQ(0, e.payloadLen);
+  EXPECT_EQ(b.size(), off);
+  EXPECT_EQ(-1, ReadCombinedPacketEntry(b.data(), b.size(), &off, &e));
+}
+
+TEST(CommandsSecure, TruncatedPacketsAreRefused) {
+  const std::vector<uint8_t> b = Packet();
+  CombinedPacketHeader h;
+  EXPECT_EQ(-1, ReadCombinedPacketHeader(b.data(), 31, &h));
+  BlockHeader bh;
+  EXPECT_EQ(-1, ReadBlockHeader(b.data() + 4, 27, &bh));
+  EXPECT_EQ(0, ReadBlockHeader(b.data() + 4, 28, &bh));
+
+  // The first entry's payload is cut by one byte.
+  size_t off = kCombinedHeaderBytes;
+  CombinedPacketEntry e;
+  EXPECT_EQ(-1, ReadCombinedPacketEntry(b.data(), kCombinedHeaderBytes + 8, &off, &e));
+  EXPECT_EQ(kCombinedHeaderBytes, off);
+  off = b.size() + 10;  // beyond the body
+  EXPECT_EQ(-1, ReadCombinedPacketEntry(b.data(), b.size(), &off, &e));
+}
+
+TEST(CommandsSecure, SerialListIgnoresPartialWord) {
+  const uint32_t serials[2] = {1, 0xA0B0C0D0u};
+  uint8_t body[10];
+  memset(body, 0x77, sizeof(body));
+  ASSERT_EQ(8, WriteSerialList(serials, 2, body, sizeof(body)));
+  EXPECT_EQ(0xD0, body[4]);
+  EXPECT_EQ(0xA0, body[7]);
+  EXPECT_EQ(2u, SerialCount(body, 10));  // trailing 2 bytes ignored
+  EXPECT_EQ(1u, SerialAt(body, 10, 0));
+  EXPECT_EQ(0xA0B0C0D0u, SerialAt(body, 10, 1));
+  EXPECT_EQ(0u, SerialAt(body, 10, 2));
+  EXPECT_EQ(0u, SerialCount(body, 3));
+  EXPECT_EQ(0u, SerialCount(nullptr, 8));
+  EXPECT_EQ(-1, WriteSerialList(serials, 2, body, 7));
+}

@@ -1,0 +1,136 @@
+// MemStream size classes and block recycling; LinkBuff chains.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "asynmodel/net/MemStream.h"
+#include "platform/system.h"
+
+using AsynModel::LinkBuff;
+using AsynModel::MemStream;
+using AsynModel::SptrLinkBuff;
+using AsynModel::SptrMemStream;
+
+TEST(MsgMemStream, SizeClassAtTheBoundaries) {
+  EXPECT_EQ(1, MemStream::SizeClass(1));
+  EXPECT_EQ(1, MemStream::SizeClass(12));
+  EXPECT_EQ(1, MemStream::SizeClass(28));
+  EXPECT_EQ(1, MemStream::SizeClass(64));
+  EXPECT_EQ(2, MemStream::SizeClass(65));
+  EXPECT_EQ(2, MemStream::SizeClass(128));
+  EXPECT_EQ(3, MemStream::SizeClass(129));
+  EXPECT_EQ(6, MemStream::SizeClass(2048));
+  EXPECT_EQ(7, MemStream::SizeClass(2049));
+  EXPECT_EQ(15, MemStream::SizeClass(1048576));
+  EXPECT_EQ(16, MemStream::SizeClass(1048577));
+  EXPECT_EQ(16, MemStream::SizeClass(2097152));
+  EXPECT_EQ(0, MemStream::SizeClass(0));
+  EXPECT_EQ(0, MemStream::SizeClass(2097153));
+  EXPECT_EQ(0, MemStream::SizeClass(0xFFFFFFFFu));
+  for (int k = 1; k <= 16; ++k) {
+    uint32_t bytes = MemStream::ClassBytes(k);
+    EXPECT_EQ(k, MemStream::SizeClass(bytes)) << bytes;
+    if (k < 16) {
+      EXPECT_EQ(k + 1, MemStream::SizeClass(bytes + 1)) << bytes + 1;
+    }
+  }
+}
+
+TEST(MsgMemStream, CreateTakesABlockOfItsClass) {
+  SptrMemStream s(MemStream::Create(200));
+  ASSERT_TRUE(s);
+  ASSERT_NE(nullptr, s->Buffer());
+  EXPECT_EQ(200u, s->Capacity());
+  EXPECT_EQ(0u, s->DataLength());
+  EXPECT_EQ(0u, s->PayloadOffset());
+  EXPECT_EQ(3, s->RealSection());
+  EXPECT_EQ(1u, MemStream::ClassPool(3).Counters().liveBlocks);
+  std::memset(s->Buffer(), 0x5A, MemStream::ClassBytes(3));  // the whole class block is usable
+
+  SptrMemStream big(MemStream::Create(2097152));
+  ASSERT_TRUE(big);
+  ASSERT_NE(nullptr, big->Buffer());
+  EXPECT_EQ(16, big->RealSection());
+  big->Buffer()[2097151] = 1;
+}
+
+TEST(MsgMemStream, SizesOutsideTheClassesGiveAStreamWithoutBuffer) {
+  for (uint32_t n : {0u, 2097153u, 0xFFFFFFFFu}) {
+    SptrMemStream s(MemStream::Create(n));
+    ASSERT_TRUE(s) << n;
+    EXPECT_EQ(nullptr, s->Buffer()) << n;
+    EXPECT_EQ(0, s->RealSection()) << n;
+  }
+  // Releasing them touched no class pool.
+  for (int k = 1; k <= 16; ++k) EXPECT_EQ(0, MemStream::ClassPool(k).CachedBlocks());
+}
+
+TEST(MsgMemStream, LastReleaseGivesTheBlockBackToItsClass) {
+  plat::SetSystemVersionForTest(6, 1);
+  MemStream* s = MemStream::Create(2048);
+  ASSERT_NE(nullptr, s);
+  uint8_t* block = s->Buffer();
+  s->AddRef();
+  s->AddRef();
+  s->Release();
+  EXPECT_EQ(0, MemStream::ClassPool(6).CachedBlocks());  // still referenced
+  s->Release();
+  EXPECT_EQ(1, MemStream::ClassPool(6).CachedBlocks());
+
+  SptrMemStream again(MemStream::Create(1500));
+  ASSERT_TRUE(again);
+  EXPECT_EQ(block, again->Buffer());  // same class: the cached block is reused
+  EXPECT_EQ(0, MemStream::ClassPool(6).CachedBlocks());
+}
+
+namespace {
+
+SptrLinkBuff Node(const char* text) {
+  uint32_t n = static_cast<uint32_t>(std::strlen(text));
+  SptrLinkBuff node(LinkBuff::Create(n == 0 ? 8 : n));
+  if (node && n) std::memcpy(node->Data(), text, n);
+  if (node) node->SetRealLen(n);
+  return node;
+}
+
+}  // namespace
+
+TEST(MsgLinkBuff, CopyOutWalksTheChainInOrder) {
+  SptrLinkBuff head = Node("abc");
+  ASSERT_TRUE(head);
+  head->Next() = Node("");
+  head->Next()->Next() = Node("defgh");
+  EXPECT_EQ(8u, head->TotalLength());
+
+  uint8_t out[16] = {};
+  EXPECT_EQ(8, head->CopyOut(out, sizeof(out)));
+  EXPECT_EQ(0, std::memcmp(out, "abcdefgh", 8));
+  EXPECT_EQ(8, head->CopyOut(out, 8));
+  EXPECT_EQ(-1, head->CopyOut(nullptr, 16));
+  EXPECT_EQ(-2, head->CopyOut(out, 2));  // shorter than the head
+
+  std::memset(out, 0, sizeof(out));
+  EXPECT_EQ(-2, head->CopyOut(out, 7));  // runs short at the third node
+  EXPECT_EQ(0, std::memcmp(out, "abc", 3));
+}
+
+TEST(MsgLinkBuff, DroppingTheHeadFreesTheWholeChainIntoThePools) {
+  plat::SetSystemVersionForTest(6, 1);
+  int64_t live = MemStream::ClassPool(1).Counters().liveBlocks;
+  int64_t cached = MemStream::ClassPool(1).CachedBlocks();
+  {
+    SptrLinkBuff head = Node("one");
+    head->Next() = Node("two");
+    head->Next()->Next() = Node("three");
+    EXPECT_EQ(11u, head->TotalLength());
+    EXPECT_EQ(live + 3, MemStream::ClassPool(1).Counters().liveBlocks);
+  }
+  EXPECT_EQ(cached + 3, MemStream::ClassPool(1).CachedBlocks());
+  EXPECT_EQ(nullptr, LinkBuff::Create(0));
+  EXPECT_EQ(nullptr, LinkBuff::Create(2097153));
+
+  SptrLinkBuff n(LinkBuff::Create(10));
+  n->SetRealLen(50);  // never past the block
+  EXPECT_EQ(10u, n->RealLen());
+}

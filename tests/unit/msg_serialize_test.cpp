@@ -1,0 +1,209 @@
+// The Msg wire image: serialization of every body form and the receive-side
+// rebuild.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "asynmodel/Event.h"
+#include "asynmodel/UserDataInfo.h"
+#include "asynmodel/net/Msg.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "platform/system.h"
+#include "tzhelper/QosLog.h"
+
+using namespace AsynModel;
+
+namespace {
+
+const char kDeserializeFailed[] = "UDPIOProcess::ConstructRecvEvent() 反序列化Msg失败.";
+
+void FillHeader(Msg* m) {
+  m->msgTag = 1;
+  m->msgId = 1116;
+  m->srcSid = 0x01020304;
+  m->destSid = 0xFFFFD7FF;
+}
+
+const uint8_t kHeaderBytes[16] = {0x01, 0x00, 0x00, 0x00, 0x5C, 0x04, 0x00, 0x00,
+                                  0x04, 0x03, 0x02, 0x01, 0xFF, 0xD7, 0xFF, 0xFF};
+
+struct Counted : UserDataInfo {
+  explicit Counted(int* d) : destroyed(d) {}
+  ~Counted() override { ++*destroyed; }
+  int* destroyed;
+};
+
+}  // namespace
+
+TEST(MsgSerialize, SharedBodyFollowsTheLittleEndianHeader) {
+  Msg m;
+  FillHeader(&m);
+  const uint8_t body[5] = {'h', 'e', 'l', 'l', 'o'};
+  m.sharedData = body;
+  m.sharedLength = sizeof(body);
+  uint8_t out[64];
+  uint32_t header = 0;
+  ASSERT_EQ(21, m.Serialize(out, sizeof(out), &header));
+  EXPECT_EQ(16u, header);
+  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
+  EXPECT_EQ(0, std::memcmp(out + 16, body, 5));
+}
+
+TEST(MsgSerialize, OneByteShortIsRefusedAndNothingIsWritten) {
+  Msg m;
+  FillHeader(&m);
+  uint8_t body[40];
+  std::memset(body, 0x11, sizeof(body));
+  m.sharedData = body;
+  m.sharedLength = sizeof(body);
+  std::vector<uint8_t> out(16 + 40 - 1, 0xEE);
+  uint32_t header = 99;
+  EXPECT_EQ(-1, m.Serialize(out.data(), static_cast<uint32_t>(out.size()), &header));
+  for (uint8_t b : out) ASSERT_EQ(0xEE, b);
+  EXPECT_EQ(99u, header);
+  EXPECT_EQ(-1, m.Serialize(nullptr, 1000, &header));
+
+  out.assign(16 + 40, 0xEE);
+  EXPECT_EQ(56, m.Serialize(out.data(), static_cast<uint32_t>(out.size()), &header));
+}
+
+TEST(MsgSerialize, NullSharedPointerGivesSixteenBytesWhateverTheLength) {
+  Msg m;
+  FillHeader(&m);
+  m.sharedData = nullptr;
+  m.sharedLength = 500;
+  uint8_t out[16];
+  uint32_t header = 0;
+  EXPECT_EQ(16, m.Serialize(out, sizeof(out), &header));
+  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
+  EXPECT_EQ(-1, m.Serialize(out, 15, &header));
+}
+
+TEST(MsgSerialize, StreamAndOtherFormsWriteTheHeaderOnly) {
+  Msg m;
+  FillHeader(&m);
+  m.form = MSG_DATA_MEMSTREAM;
+  m.stream = SptrMemStream(MemStream::Create(100));
+  m.stream->SetDataLength(100);
+  uint8_t out[32];
+  std::memset(out, 0xEE, sizeof(out));
+  uint32_t header = 0;
+  EXPECT_EQ(16, m.Serialize(out, sizeof(out), &header));
+  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
+  EXPECT_EQ(0xEE, out[16]);
+  m.form = MSG_DATA_USERDATA;
+  EXPECT_EQ(16, m.Serialize(out, 16, &header));
+}
+
+TEST(MsgSerialize, ChainBodyIsCopiedOutNodeByNode) {
+  Msg m;
+  FillHeader(&m);
+  m.form = MSG_DATA_LINKBUFF;
+  m.linkBuff = SptrLinkBuff(LinkBuff::Create(8));
+  std::memcpy(m.linkBuff->Data(), "1234", 4);
+  m.linkBuff->SetRealLen(4);
+  m.linkBuff->Next() = SptrLinkBuff(LinkBuff::Create(8));
+  std::memcpy(m.linkBuff->Next()->Data(), "567", 3);
+  m.linkBuff->Next()->SetRealLen(3);
+
+  uint8_t out[64];
+  uint32_t header = 0;
+  ASSERT_EQ(23, m.Serialize(out, sizeof(out), &header));
+  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
+  EXPECT_EQ(0, std::memcmp(out + 16, "1234567", 7));
+  std::memset(out, 0xEE, sizeof(out));
+  EXPECT_EQ(-1, m.Serialize(out, 22, &header));
+  for (uint8_t b : out) ASSERT_EQ(0xEE, b);
+}
+
+TEST(MsgSerialize, DestructionReleasesUserDataStreamAndChain) {
+  int destroyed = 0;
+  plat::SetSystemVersionForTest(6, 1);
+  {
+    Msg* m = new Msg();
+    ASSERT_NE(nullptr, m);
+    m->userData = SptrUserDataInfo(new Counted(&destroyed));
+    m->stream = SptrMemStream(MemStream::Create(64));
+    m->linkBuff = SptrLinkBuff(LinkBuff::Create(64));
+    delete m;
+  }
+  EXPECT_EQ(1, destroyed);
+  EXPECT_EQ(2, MemStream::ClassPool(1).CachedBlocks());  // the stream's and the node's blocks
+}
+
+namespace {
+
+// A received datagram: an 8- or 12-byte transport header, then the Msg image
+// and the body.
+SptrMemStream Datagram(uint32_t ioHeadOffset, const std::vector<uint8_t>& body) {
+  SptrMemStream s(MemStream::Create(2048));
+  std::memset(s->Buffer(), 0, 2048);
+  std::memcpy(s->Buffer() + ioHeadOffset, kHeaderBytes, 16);
+  if (!body.empty()) std::memcpy(s->Buffer() + ioHeadOffset + 16, body.data(), body.size());
+  return s;
+}
+
+}  // namespace
+
+TEST(MsgRebuild, DatagramBecomesAMessageEventForItsDestination) {
+  std::vector<uint8_t> body = {9, 8, 7, 6, 5};
+  SptrMemStream s = Datagram(12, body);
+  Event ev;
+  int64_t before = plat::NowMs();
+  ASSERT_TRUE(ConstructRecvEvent(s.get(), 12 + 16 + 5, 12, &ev));
+  EXPECT_EQ(static_cast<uint32_t>(MsgEvent), ev.kind);
+  EXPECT_EQ(0xFFFFD7FFu, ev.destSid);
+  EXPECT_GE(ev.time, before);
+  Msg* m = ev.msg();
+  ASSERT_NE(nullptr, m);
+  EXPECT_EQ(1u, m->msgTag);
+  EXPECT_EQ(1116u, m->msgId);
+  EXPECT_EQ(0x01020304u, m->srcSid);
+  EXPECT_EQ(0xFFFFD7FFu, m->destSid);
+  EXPECT_EQ(static_cast<uint32_t>(MSG_DATA_MEMSTREAM), m->form);
+  EXPECT_EQ(s.get(), m->stream.get());
+  EXPECT_EQ(2u, s->RefCount());  // ours and the Msg's
+  EXPECT_EQ(28u, s->PayloadOffset());
+  EXPECT_EQ(33u, s->DataLength());
+  const uint8_t* data = nullptr;
+  uint32_t len = 0;
+  m->Body(&data, &len);
+  ASSERT_EQ(5u, len);
+  EXPECT_EQ(0, std::memcmp(data, body.data(), 5));
+  delete m;  // the event owned it
+  EXPECT_EQ(1u, s->RefCount());
+}
+
+TEST(MsgRebuild, ExactlyHeaderPlusSixteenGivesAnEmptyBody) {
+  SptrMemStream s = Datagram(8, {});
+  Event ev;
+  LogCapture log;
+  ASSERT_TRUE(ConstructRecvEvent(s.get(), 8 + 16, 8, &ev));
+  EXPECT_FALSE(log.Contains(kDeserializeFailed));
+  const uint8_t* data = reinterpret_cast<const uint8_t*>(1);
+  uint32_t len = 99;
+  ev.msg()->Body(&data, &len);
+  EXPECT_EQ(nullptr, data);
+  EXPECT_EQ(0u, len);
+  delete ev.msg();
+}
+
+TEST(MsgRebuild, OneByteShortIsDroppedWithTheWarning) {
+  SptrMemStream s = Datagram(8, {});
+  Event ev;
+  LogCapture log;
+  EXPECT_FALSE(ConstructRecvEvent(s.get(), 8 + 15, 8, &ev));
+  EXPECT_EQ(nullptr, ev.msg());
+  EXPECT_EQ(1u, s->RefCount());
+  std::vector<LogLine> lines = log.Lines();
+  ASSERT_EQ(1u, lines.size());
+  EXPECT_EQ(kDeserializeFailed, lines[0].text);
+  EXPECT_EQ(AsynLogCategory, lines[0].category);
+  EXPECT_EQ(kLogUdpProcessor, lines[0].subType);
+  EXPECT_EQ(static_cast<int>(Log::kWarning), lines[0].level);
+
+  EXPECT_FALSE(ConstructRecvEvent(s.get(), 4, 12, &ev));  // shorter than the transport header
+  EXPECT_EQ(2u, log.Count(kDeserializeFailed));
+}

@@ -1,0 +1,167 @@
+// Private heaps reuse freed blocks and count what they take from the system;
+// the interlocked list hands each block to exactly one popper.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstring>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "platform/heap.h"
+
+namespace {
+
+bool MaxAligned(const void* p) {
+  return reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t) == 0;
+}
+
+TEST(PrivateHeap, FreedBlockIsReusedWithoutNewSystemMemory) {
+  plat::PrivateHeap heap;
+  void* a = heap.Alloc(100);
+  ASSERT_NE(a, nullptr);
+  heap.Free(a);
+  const plat::HeapCounters before = heap.Counters();
+  void* b = heap.Alloc(100);
+  EXPECT_EQ(b, a);
+  EXPECT_EQ(heap.Counters().systemBlocks, before.systemBlocks);
+  EXPECT_EQ(heap.Counters().liveBlocks, 1);
+  heap.Free(b);
+}
+
+TEST(PrivateHeap, CountersFollowSteadyTraffic) {
+  plat::PrivateHeap heap;
+  const size_t sizes[] = {8, 24, 64, 100, 256, 300, 1000, 4096, 70000, 2 * 1024 * 1024};
+  for (int round = 0; round < 3; ++round) {
+    std::vector<void*> blocks;
+    for (size_t s : sizes) {
+      void* p = heap.Alloc(s);
+      ASSERT_NE(p, nullptr);
+      EXPECT_TRUE(MaxAligned(p)) << s;
+      std::memset(p, 0xAB, s);  // the whole block is ours (ASan checks the bounds)
+      blocks.push_back(p);
+    }
+    EXPECT_EQ(heap.Counters().liveBlocks, 10);
+    for (void* p : blocks) heap.Free(p);
+    EXPECT_EQ(heap.Counters().liveBlocks, 0);
+    // Only the first round takes memory from the system.
+    EXPECT_EQ(heap.Counters().systemBlocks, 10);
+  }
+}
+
+TEST(PrivateHeap, ZeroSizeAndNullAreNoOps) {
+  plat::PrivateHeap heap;
+  EXPECT_EQ(heap.Alloc(0), nullptr);
+  heap.Free(nullptr);
+  EXPECT_EQ(heap.Counters().liveBlocks, 0);
+  EXPECT_EQ(heap.Counters().systemBlocks, 0);
+}
+
+TEST(PrivateHeap, BlocksAboveTheLargestClassStillWork) {
+  plat::PrivateHeap heap;
+  const size_t big = 20 * 1024 * 1024;
+  char* p = static_cast<char*>(heap.Alloc(big));
+  ASSERT_NE(p, nullptr);
+  p[0] = 1;
+  p[big - 1] = 2;
+  EXPECT_EQ(heap.Counters().liveBlocks, 1);
+  heap.Free(p);
+  EXPECT_EQ(heap.Counters().liveBlocks, 0);
+}
+
+TEST(PrivateHeap, GlobalCountersSumEveryHeap) {
+  const plat::HeapCounters g0 = plat::GlobalHeapCounters();
+  plat::PrivateHeap a;
+  plat::PrivateHeap b;
+  void* pa = a.Alloc(32);
+  void* pb1 = b.Alloc(64);
+  void* pb2 = b.Alloc(64);
+  plat::HeapCounters g1 = plat::GlobalHeapCounters();
+  EXPECT_EQ(g1.liveBlocks - g0.liveBlocks, 3);
+  EXPECT_EQ(g1.systemBlocks - g0.systemBlocks, 3);
+  a.Free(pa);
+  b.Free(pb1);
+  void* again = b.Alloc(64);
+  g1 = plat::GlobalHeapCounters();
+  EXPECT_EQ(g1.liveBlocks - g0.liveBlocks, 2);
+  EXPECT_EQ(g1.systemBlocks - g0.systemBlocks, 3);
+  b.Free(again);
+  b.Free(pb2);
+}
+
+TEST(PrivateHeap, ConcurrentAllocFreeBalances) {
+  plat::PrivateHeap heap;
+  auto work = [&heap](size_t base) {
+    std::vector<void*> held;
+    for (int i = 0; i < 2000; ++i) {
+      void* p = heap.Alloc(base + static_cast<size_t>(i % 7) * 16);
+      ASSERT_NE(p, nullptr);
+      std::memset(p, i & 0xFF, base);
+      held.push_back(p);
+      if (held.size() > 16) {
+        heap.Free(held.front());
+        held.erase(held.begin());
+      }
+    }
+    for (void* p : held) heap.Free(p);
+  };
+  std::thread t1(work, 32);
+  std::thread t2(work, 48);
+  t1.join();
+  t2.join();
+  EXPECT_EQ(heap.Counters().liveBlocks, 0);
+  // Reuse keeps the pool near its high-water mark, far below 4000 blocks.
+  EXPECT_LT(heap.Counters().systemBlocks, 200);
+}
+
+struct Node {
+  void* link;  // the list's link word comes first
+  std::atomic<int> owners;
+  int id;
+};
+
+TEST(InterlockedList, IsALastInFirstOutStack) {
+  plat::InterlockedList list;
+  EXPECT_EQ(list.Pop(), nullptr);
+  Node n[3] = {};
+  for (Node& x : n) list.Push(&x);
+  EXPECT_EQ(list.Pop(), &n[2]);
+  EXPECT_EQ(list.Pop(), &n[1]);
+  list.Push(&n[2]);
+  EXPECT_EQ(list.Pop(), &n[2]);
+  EXPECT_EQ(list.Pop(), &n[0]);
+  EXPECT_EQ(list.Pop(), nullptr);
+}
+
+TEST(InterlockedList, ConcurrentPushPopHandsEachBlockToOneThread) {
+  constexpr int kNodes = 64;
+  constexpr int kThreads = 4;
+  constexpr int kRounds = 20000;
+  std::vector<Node> nodes(kNodes);
+  plat::InterlockedList list;
+  for (int i = 0; i < kNodes; ++i) {
+    nodes[i].id = i;
+    nodes[i].owners = 0;
+    list.Push(&nodes[i]);
+  }
+  std::atomic<int> doubleOwned{0};
+  auto churn = [&] {
+    for (int r = 0; r < kRounds; ++r) {
+      Node* n = static_cast<Node*>(list.Pop());
+      if (n == nullptr) continue;
+      if (n->owners.fetch_add(1) != 0) doubleOwned.fetch_add(1);
+      n->owners.fetch_sub(1);
+      list.Push(n);
+    }
+  };
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) threads.emplace_back(churn);
+  for (std::thread& t : threads) t.join();
+
+  EXPECT_EQ(doubleOwned.load(), 0);
+  std::set<int> seen;
+  while (void* p = list.Pop()) seen.insert(static_cast<Node*>(p)->id);
+  EXPECT_EQ(seen.size(), static_cast<size_t>(kNodes));
+}
+
+}  // namespace

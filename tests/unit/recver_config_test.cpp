@@ -1,0 +1,217 @@
+// Receiver configuration: "/qosRecverIP.txt" in the config directory, the
+// fixed receiver address it sets, and the receiver address conversion map.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "api/DirectRecverAddr.h"
+#include "api/RecverAddrConverter.h"
+#include "api/RecverFileParser.h"
+#include "platform/log.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A fresh directory per test, removed afterwards.
+class ConfigDir {
+ public:
+  ConfigDir() {
+    std::random_device rd;
+    path_ = fs::temp_directory_path() / ("velt_recver_" + std::to_string(rd()) + std::to_string(rd()));
+    fs::create_directories(path_);
+  }
+  ~ConfigDir() {
+    std::error_code ec;
+    fs::remove_all(path_, ec);
+  }
+  void Write(const std::string& content) const {
+    FILE* f = fopen((path_ / "qosRecverIP.txt").c_str(), "wb");
+    ASSERT_NE(nullptr, f);
+    fwrite(content.data(), 1, content.size(), f);
+    fclose(f);
+  }
+  std::string str() const { return path_.string(); }
+
+ private:
+  fs::path path_;
+};
+
+DirectRecverAddr::Value LoadFrom(const ConfigDir& dir, const std::string& content) {
+  dir.Write(content);
+  DirectRecverAddr target;
+  EXPECT_TRUE(RecverFile::LoadRecverFile(dir.str().c_str(), &target));
+  return target.Get();
+}
+
+}  // namespace
+
+TEST(RecverConfigFile, IpAndPortWithLogLines) {
+  ConfigDir dir;
+  LogCapture cap;
+  const DirectRecverAddr::Value v = LoadFrom(dir, "10.1.2.3:7000\n");
+  EXPECT_STREQ("10.1.2.3", v.ip);
+  EXPECT_EQ(7000, v.port);
+  const auto lines = cap.Lines();
+  ASSERT_EQ(2u, lines.size());
+  EXPECT_EQ("[Kelvarn]从配置文件解析服务器地址,直发文件的路径:" + dir.str() + "/qosRecverIP.txt",
+            lines[0].text);
+  EXPECT_EQ("[Kelvarn]从配置文件解析服务器地址 ip:10.1.2.3,port:7000", lines[1].text);
+  EXPECT_EQ(Log::kWarning, lines[1].level);
+  EXPECT_EQ(1u, lines[1].category);
+  EXPECT_EQ(3025u, lines[1].subType);
+}
+
+TEST(RecverConfigFile, EmptyFileSwitchesTheAddressOff) {
+  ConfigDir dir;
+  dir.Write("");
+  DirectRecverAddr target;
+  target.Set("1.1.1.1", 5);
+  LogCapture cap;
+  EXPECT_TRUE(RecverFile::LoadRecverFile(dir.str().c_str(), &target));
+  EXPECT_STREQ("", target.Get().ip);
+  EXPECT_EQ(0, target.Get().port);
+  EXPECT_TRUE(cap.Contains("[Kelvarn]从配置文件解析服务器地址 ip:,port:0"));
+}
+
+TEST(RecverConfigFile, MissingFileKeepsThePreviousValue) {
+  ConfigDir dir;
+  DirectRecverAddr target;
+  target.Set("1.1.1.1", 5);
+  LogCapture cap;
+  EXPECT_FALSE(RecverFile::LoadRecverFile(dir.str().c_str(), &target));
+  EXPECT_STREQ("1.1.1.1", target.Get().ip);
+  EXPECT_EQ(5, target.Get().port);
+  EXPECT_EQ(1u, cap.Count("[Kelvarn]从配置文件解析服务器地址,打开直发文件失败"));
+  EXPECT_FALSE(RecverFile::LoadRecverFile(nullptr, &target));
+}
+
+TEST(RecverConfigFile, OnlyTheFirstTokenIsRead) {
+  ConfigDir dir;
+  const DirectRecverAddr::Value v = LoadFrom(dir, "  \n\t192.168.1.20:7000 10.0.0.1:1\n");
+  EXPECT_STREQ("192.168.1.20", v.ip);
+  EXPECT_EQ(7000, v.port);
+}
+
+TEST(RecverConfigFile, OversizedTokenIsCutAt63) {
+  ConfigDir dir;
+  // 200 characters, the colon far beyond the 63 read: all 63 become the ip,
+  // and their (overflowing) number saturates like the C runtime's atoi.
+  const std::string token = std::string(150, '7') + ":8000" + std::string(45, 'x');
+  const DirectRecverAddr::Value v = LoadFrom(dir, token);
+  EXPECT_EQ(std::string(63, '7'), v.ip);
+  EXPECT_EQ(65535, v.port);
+
+  // A colon inside the first 63 characters still splits; the rest is dropped.
+  const DirectRecverAddr::Value w = LoadFrom(dir, "1.2.3.4:9001" + std::string(150, 'x'));
+  EXPECT_STREQ("1.2.3.4", w.ip);
+  EXPECT_EQ(9001, w.port);
+}
+
+TEST(RecverConfigFile, TokenSplitting) {
+  char ip[RecverFile::kTokenCapacity];
+  uint16_t port = 1;
+  RecverFile::ParseToken("10.1.2.3", ip, &port);  // no colon: leading number
+  EXPECT_STREQ("10.1.2.3", ip);
+  EXPECT_EQ(10, port);
+  RecverFile::ParseToken("10.1.2.3:", ip, &port);
+  EXPECT_STREQ("10.1.2.3", ip);
+  EXPECT_EQ(0, port);
+  RecverFile::ParseToken("10.1.2.3:80:90", ip, &port);  // first colon
+  EXPECT_STREQ("10.1.2.3", ip);
+  EXPECT_EQ(80, port);
+  RecverFile::ParseToken(":7000", ip, &port);
+  EXPECT_STREQ("", ip);
+  EXPECT_EQ(7000, port);
+  RecverFile::ParseToken("h:70000", ip, &port);  // low 16 bits, as a u16 field keeps it
+  EXPECT_EQ(70000 - 65536, port);
+  RecverFile::ParseToken("h:-1", ip, &port);
+  EXPECT_EQ(65535, port);
+  RecverFile::ParseToken("h:abc", ip, &port);
+  EXPECT_EQ(0, port);
+}
+
+TEST(RecverConfigFile, DirectAddressReadersSeeConsistentPairs) {
+  DirectRecverAddr addr;
+  std::atomic<bool> stop{false};
+  std::atomic<int> torn{0};
+  std::thread reader([&] {
+    while (!stop.load()) {
+      const DirectRecverAddr::Value v = addr.Get();
+      const bool a = strcmp(v.ip, "1.1.1.1") == 0 && v.port == 1111;
+      const bool b = strcmp(v.ip, "2.2.2.2") == 0 && v.port == 2222;
+      const bool empty = v.ip[0] == 0 && v.port == 0;
+      if (!a && !b && !empty) torn.fetch_add(1);
+    }
+  });
+  for (int i = 0; i < 20000; ++i) {
+    if (i % 2) addr.Set("1.1.1.1", 1111); else addr.Set("2.2.2.2", 2222);
+  }
+  stop.store(true);
+  reader.join();
+  EXPECT_EQ(0, torn.load());
+}
+
+TEST(RecverAddrConverter, FirstAddWinsUntilEnd) {
+  RecverAddrConverter c;
+  c.Add("10.0.0.1", 9000, "192.168.0.1", 7000);
+  c.Add("10.0.0.1", 9000, "192.168.0.2", 7001);
+  AsynModel::PeerAddress out;
+  EXPECT_FALSE(c.Get("10.0.0.1", 9000, &out));  // staged only
+  c.End();
+  ASSERT_TRUE(c.Get("10.0.0.1", 9000, &out));
+  EXPECT_STREQ("192.168.0.1", out.udp_ip);
+  EXPECT_EQ(7000, out.udp_port);
+  EXPECT_EQ(0u, out.kind);
+  EXPECT_EQ(0, out.tcp_port);
+  EXPECT_EQ(1u, c.LiveSize());
+}
+
+TEST(RecverAddrConverter, EndReplacesTheWholeMap) {
+  RecverAddrConverter c;
+  c.Add("10.0.0.1", 9000, "192.168.0.1", 7000);
+  c.End();
+  c.Add("10.0.0.2", 9000, "192.168.0.2", 0x12345678u);  // low 16 bits
+  c.End();
+  AsynModel::PeerAddress out;
+  EXPECT_FALSE(c.Get("10.0.0.1", 9000, &out));
+  ASSERT_TRUE(c.Get("10.0.0.2", 9000, &out));
+  EXPECT_EQ(0x5678, out.udp_port);
+
+  c.End();  // nothing staged: conversion off
+  EXPECT_EQ(0u, c.LiveSize());
+  EXPECT_FALSE(c.Get("10.0.0.2", 9000, &out));
+}
+
+TEST(RecverAddrConverter, KeysAreComparedAsText) {
+  RecverAddrConverter c;
+  c.Add("10.0.0.1", 9000, "192.168.0.1", 7000);
+  c.End();
+  AsynModel::PeerAddress out;
+  out.udp_port = 42;
+  EXPECT_FALSE(c.Get("10.0.0.01", 9000, &out));
+  EXPECT_FALSE(c.Get("10.0.0.1", 9001, &out));
+  EXPECT_EQ(42, out.udp_port);  // a miss leaves out alone
+  EXPECT_EQ("10.0.0.1:9000", RecverAddrConverter::Key("10.0.0.1", 9000));
+  EXPECT_EQ("a:-1", RecverAddrConverter::Key("a", -1));
+}
+
+TEST(RecverAddrConverter, LongTextsAndNulls) {
+  RecverAddrConverter c;
+  const std::string longIp(100, '1');
+  c.Add(longIp.c_str(), 1, "this-is-far-longer-than-fifteen", 2);
+  c.Add(nullptr, 3, nullptr, 4);
+  c.End();
+  AsynModel::PeerAddress out;
+  ASSERT_TRUE(c.Get(longIp.c_str(), 1, &out));
+  EXPECT_STREQ("this-is-far-lon", out.udp_ip);
+  ASSERT_TRUE(c.Get(nullptr, 3, &out));
+  EXPECT_STREQ("", out.udp_ip);
+  EXPECT_EQ(4, out.udp_port);
+}
