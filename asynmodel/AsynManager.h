@@ -48,17 +48,33 @@ class AsynManager {
   static constexpr uint32_t kMaxWorkers = 500;
 
   // Created on first use, never destroyed. Null only if it cannot be made.
+  // Must not be called while the manager itself is being built (from the
+  // constructors of its members).
   static AsynManager* GetInstance();
+  // The instance if it has been made, without making it.
+  static AsynManager* GetInstanceIfExists();
 
+  // Lifecycle, from one controlling thread (never a compute worker).
   uint32_t Init(uint32_t workerCount);
   uint32_t Start();
   uint32_t Stop();
   void Destroy();
 
+  // Any thread. Ownership: shared data is delivered by reference and must
+  // stay valid until the session has handled the message; other data is
+  // copied. A refused post leaves nothing behind.
   uint32_t PostMsg(uint32_t destSid, uint32_t msgId, const void* msgData, uint32_t dataLen, bool isShared);
+  // Any thread. 12 unless Running, 24 for an unknown id, else the post's code.
   uint32_t PostTerminateEvent(uint32_t sid);
+  // The same for a session the caller already holds.
+  uint32_t PostTerminateEvent(const SptrSession& session);
+  // Any thread. Host-order conversion of the dotted text (null gives 0); 12
+  // unless Running, else the UDP processor's code.
   uint32_t SetDefaultUDPAddr(const char* ip, uint32_t port);
+  // Any thread; takes the manager lock.
   void RegisterEventCallBack(SubScribeEventCallBack* observer);
+  // Called by the processors on their threads. Holds the manager lock while
+  // the observer runs and catches whatever it throws.
   bool InternalEventCallBack(const FrameworkEventRecord& record);
 
   SptrSession FindSession(uint32_t sid) { return m_sessionMap.Find(sid); }
@@ -70,9 +86,10 @@ class AsynManager {
   uint32_t GetState() const { return m_state; }
   // The channel of a session id (id AND 1); null when no quick timer exists.
   SessionTimer* GetSessionTimer(uint32_t sid);
+  // Any thread; take the worker-list lock (innermost).
   bool IsComputeWorkerThread(uint32_t threadId);
   uint32_t LiveWorkerCount();
-  uint32_t WorkerCount() const { return static_cast<uint32_t>(m_workers.size()); }
+  uint32_t WorkerCount();
 
  private:
   AsynManager();
@@ -89,7 +106,7 @@ class AsynManager {
   TzSptr<TzQuickTimer> m_quickTimer;
   SessionTimer m_sessionTimers[2];
   CompletationPortControler m_cpc;
-  std::vector<ComputeWorker*> m_workers;
+  std::vector<ComputeWorker*> m_workers;  // guarded by m_workersLock
   TzLock m_workersLock;
   uint8_t m_wsaStarted = 0;
 };

@@ -25,7 +25,8 @@ constexpr uint32_t kNoTimeLimit = 0xFFFFFFFFu;
 
 class PostMsgContext : public TzPooled<PostMsgContext, TzListMemAllocMethod> {
  public:
-  // Null when the pool is exhausted; the creator holds the first reference.
+  // Null when the pool is exhausted. The context starts with count 0; the
+  // creator takes the first reference (SptrPostMsgContext or AddRef).
   static PostMsgContext* Create();
   void AddRef() { m_refCount.fetch_add(1, std::memory_order_relaxed); }
   void Release();

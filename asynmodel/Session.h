@@ -99,9 +99,13 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
 
   uint32_t GetSessionID() const { return m_sessionId; }
   const SessionProperty& GetProperty() const { return m_property; }
-  // Appends under the session lock. False (event resources released) when no
-  // list node can be had.
+  // Any thread. Appends under the session lock; the list takes over the
+  // event's resources. False (event resources released) when no list node can
+  // be had.
   bool PushEvent(const Event& event, const SptrISender& sender);
+  // Any thread: events waiting in the list.
+  uint32_t PendingEventCount();
+  bool IsDestroying() const { return m_destroying.load() != 0; }
 
  protected:
   ~Session() override;
@@ -113,21 +117,25 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   CheckResult CheckIsStartedProcess(Event& event, const SptrISender& sender);
   int32_t SerialerExecuteProcess(Event& event, const SptrISender& sender, bool consumed);
   int32_t ParallelExecuteProcess(Event& event, const SptrISender& sender, bool startCall);
+  // Callers hold m_lock (or are the destructor).
   bool PushLocked(const Event& event, const SptrISender& sender);
   bool PopLocked(EventListItem* out);
   static uint32_t AllocateId(uint32_t idKind);
+  bool StartWithManager(int32_t timeoutMs, bool alwaysPost);
+  bool SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo* userData, bool isTimeout);
 
   SessionProperty m_property;
   TzLock m_lock;
   Node* m_head = nullptr;  // guarded by m_lock
   Node* m_tail = nullptr;
-  uint32_t m_count = 0;
-  uint32_t m_executingThreadId = 0;  // serial mode: 0 when nobody owns the session
+  uint32_t m_count = 0;              // guarded by m_lock
+  uint32_t m_executingThreadId = 0;  // guarded by m_lock; serial mode: 0 when nobody owns the session
   std::atomic<int32_t> m_executingThreadCount{0};
+  // Set under m_lock for findable sessions; read without it on the event path.
   std::atomic<uint8_t> m_destroying{0};
   uint32_t m_sessionId = 0;
-  uint8_t m_isStartEvent = 0;
-  uint8_t m_started = 0;
+  uint8_t m_isStartEvent = 0;  // guarded by m_lock
+  uint8_t m_started = 0;       // guarded by m_lock
 };
 typedef TzSptr<Session> SptrSession;
 

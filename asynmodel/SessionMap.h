@@ -1,7 +1,9 @@
 // The findable sessions by id: 100 buckets (id mod 100), each an ordered map
 // with its own reader/writer lock, so lookups from different workers seldom
-// contend. Lock order: a session's lock before bucket locks.
+// contend. Every method is safe from any thread. Lock order: a session's lock
+// before bucket locks; no other lock is taken under a bucket lock.
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <map>
 
@@ -25,8 +27,9 @@ class SessionMap {
   // Hands back the removed reference (null if absent).
   SptrSession Remove(uint32_t sid);
   SptrSession Find(uint32_t sid);
-  // Posts a terminate event to every entry and erases it (bucket 0..99,
-  // ascending ids).
+  // Erases every entry (bucket 0..99, ascending ids) and posts each a
+  // terminate event, which the manager refuses outside Running. The posts and
+  // the release of the removed references happen outside the bucket lock.
   void TerminateAll();
   size_t Size();
 
@@ -37,7 +40,8 @@ class SessionMap {
   };
   Bucket m_buckets[kBuckets];
   TzLock m_enabledLock;
-  uint8_t m_enabled = 0;  // read under a bucket lock, written under m_enabledLock
+  // Written under m_enabledLock, read under a bucket lock (hence atomic).
+  std::atomic<uint8_t> m_enabled{0};
 };
 
 }  // namespace AsynModel

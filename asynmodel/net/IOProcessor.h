@@ -14,7 +14,9 @@ struct PerIO;
 class IOProcessor {
  public:
   // Result 1 of a completion handler: deliver the message event with its
-  // sender to the event's destination session.
+  // sender to the session named by the event's Msg (its destSid), or release
+  // the event's resources when there is none. Runs on compute workers; the
+  // caller keeps its sender reference.
   virtual void DeliverEvent(SptrISender& sender, Event& event, SOCKET_ITEM* item);
   virtual ~IOProcessor() = default;
 };

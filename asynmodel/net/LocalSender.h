@@ -1,5 +1,7 @@
 // The sender of a message posted inside the process. It carries no address;
-// replying through it is refused (transport 0).
+// replying through it is refused (transport 0). Made by a compute worker for
+// each locally posted message event; shared by counted references and safe
+// to release from any thread.
 #pragma once
 #include "asynmodel/net/ISender.h"
 #include "tzhelper/TzMemAlloc.h"

@@ -15,6 +15,8 @@ class CompletationPortControler;
 class PostMsgContext;
 class Session;
 
+// Threads: the lifecycle runs on the manager's controlling thread; IsUsable
+// and TCPProc may be called from any thread (TCPProc from compute workers).
 class TCPIOProcessor : public IOProcessor {
  public:
   explicit TCPIOProcessor(CompletationPortControler* cpc);
@@ -24,14 +26,18 @@ class TCPIOProcessor : public IOProcessor {
   bool Start();
   void Stop();
   void Destroy();
+  // The manager's quick timer; it outlives the processor (not counted here).
   void SetQuickTimer(TzQuickTimer* timer);
   // Whether the processor can carry traffic (false until the transport lands).
   bool IsUsable() const;
-  // Completion handler, same contract as UDPIOProcess::UDPProc.
+  // Completion handler, same contract as UDPIOProcess::UDPProc: 2 means the
+  // record has been taken over; after 0 or 1 the worker frees it. Here every
+  // completion is dropped (2).
   int TCPProc(SOCKET_ITEM* item, bool success, PerIO* data, Event* event, SptrISender* sender);
 
  private:
   CompletationPortControler* m_cpc;
+  TzQuickTimer* m_quickTimer = nullptr;
   std::atomic<uint8_t> m_inited{0};
   std::atomic<uint8_t> m_started{0};
 };

@@ -1,0 +1,68 @@
+// The local sender and the TCP side as far as this build carries it: the TCP
+// sender's refusals with their lines, and a TCP processor that is not usable.
+#include <gtest/gtest.h>
+
+#include "asyn_test_util.h"
+#include "asynmodel/PostMsgContext.h"
+#include "asynmodel/net/LocalSender.h"
+#include "asynmodel/net/TCPIOProcessor.h"
+#include "asynmodel/net/TCPSender.h"
+#include "tzhelper/QosLog.h"
+
+using namespace AsynModel;
+using namespace asyn_test;
+
+TEST(AsynSenders, ALocalSenderCarriesNoAddressAndHoldsItsSessions) {
+  SptrSession dest(new RecordingSession());
+  SptrSession source(new RecordingSession());
+  const uint32_t destRefs = dest->RefCount();
+  {
+    SptrISender sender(new LocalSender(dest.get(), source.get()));
+    EXPECT_EQ(sender->TransportType(), 0u);
+    EXPECT_TRUE(sender->IsValid());
+    EXPECT_EQ(sender->Reserved(nullptr, nullptr), -1);
+    uint32_t ip = 7;
+    uint16_t port = 9;
+    sender->GetLocalAddr(&ip, &port);
+    sender->GetRemoteAddr(&ip, &port);
+    EXPECT_EQ(ip, 7u);
+    EXPECT_EQ(port, 9u);
+    EXPECT_EQ(dest->RefCount(), destRefs + 1);
+  }
+  EXPECT_EQ(dest->RefCount(), destRefs);
+  SptrISender empty(new LocalSender(nullptr, nullptr));
+  EXPECT_FALSE(empty->IsValid());
+  dest->Terminate(0);
+  source->Terminate(0);
+}
+
+TEST(AsynSenders, TheTcpSenderRefusesWithItsCodesAndLines) {
+  LogCapture cap;
+  SptrPostMsgContext ctx(PostMsgContext::Create());
+  SptrSession session(new RecordingSession());
+
+  SptrISender noPort(new TCPSender(0x7F000001u, 0, 0, 0));
+  EXPECT_EQ(static_cast<TCPSender*>(noPort.get())->AsynSendEx(ctx, session), 8u);
+  EXPECT_TRUE(cap.Contains("TCPSender::AsynSendEx 中Sender 发送目的地的IP,Port非法,IP = 2130706433 Port = 0."));
+
+  SptrISender sender(new TCPSender(0x7F000001u, 8000, 0, 0));
+  auto* tcp = static_cast<TCPSender*>(sender.get());
+  EXPECT_EQ(sender->TransportType(), 2u);
+  EXPECT_EQ(tcp->AsynSendEx(ctx, session), 9u);  // the manager is not running
+  EXPECT_TRUE(cap.Contains(" TCPSender::AsynSendEx 中 获取Manager失败。"));
+
+  AsynManager* mgr = StartFramework(1);
+  ASSERT_NE(mgr, nullptr);
+  EXPECT_FALSE(mgr->GetTCPProcessor()->IsUsable());
+  EXPECT_EQ(tcp->AsynSendEx(ctx, session), 13u);
+  EXPECT_TRUE(cap.Contains(" TCPSender::AsynSendEx 中 TCPIOProcessor 无法启用，原因为：TCPProcessor当前状态为不可用。"));
+  for (const LogLine& l : cap.Lines()) {
+    if (l.text.find("TCPSender::AsynSendEx") != std::string::npos) {
+      EXPECT_EQ(l.subType, kLogTcpSender);
+      EXPECT_EQ(l.level, Log::kError);
+    }
+  }
+  session->Terminate(0);
+  mgr->Stop();
+  mgr->Destroy();
+}
