@@ -91,4 +91,12 @@ bool GetLocalIpToward(const char* destIp, char* buf128);
 // machine without a default route this is 127.0.0.1 (see socket.cpp).
 uint32_t PrimaryLocalIp();
 
+// Direct datagram calls for sockets that are NOT associated with a
+// CompletionPort (benchmark baselines and stand-in peers); they never wait.
+// SendToNow: the bytes handed to the system, or -1 (LastSocketError set).
+// RecvFromNow: the datagram's real size (above cap: only cap bytes were
+// stored), or -1 (kSockWouldBlock when nothing is waiting). from may be null.
+int32_t SendToNow(Socket s, const void* buf, uint32_t len, const SockAddrIn& to);
+int32_t RecvFromNow(Socket s, void* buf, uint32_t cap, SockAddrIn* from);
+
 }  // namespace plat

@@ -1,11 +1,21 @@
-// Reliable datagrams in flight, by sn: 10,000 buckets ((sn-1) mod 10000),
-// each an ordered map, guarded by 20 striped reader/writer locks (bucket b
-// uses lock b mod 20). Safe from any thread.
+// Reliable datagrams in flight, by sn: 10,000 buckets ((sn - 1) mod 10000),
+// each an ordered map from sn to the message's context and the sending
+// session, guarded by 20 striped reader/writer locks (bucket b uses lock
+// b mod 20). The sn-to-bucket mapping is a plain modulus: sns are consecutive,
+// so neighbouring sends land in different buckets and different locks.
+//
+// Ownership: Push takes its own references to the context and the session;
+// Pop hands them to the caller; Erase drops them.
+// Threads: every method is safe from any thread; each takes exactly one
+// bucket lock and nothing else, so it may be called under any other lock.
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <map>
 
 #include "asynmodel/PostMsgContext.h"
+#include "asynmodel/net/PooledStlAllocator.h"
 #include "tzhelper/Tzautolock.h"
 
 namespace AsynModel {
@@ -19,11 +29,21 @@ class AliableUdpACKTable {
   static constexpr uint32_t kLocks = 20;
   static constexpr size_t kMaxPerBucket = 100000;
 
-  // 0, -1 already present, -2 bucket holds more than 100,000 entries.
+  AliableUdpACKTable();
+  ~AliableUdpACKTable();
+  AliableUdpACKTable(const AliableUdpACKTable&) = delete;
+  AliableUdpACKTable& operator=(const AliableUdpACKTable&) = delete;
+
+  // 0, -1 the sn is already present, -2 the bucket already holds more than
+  // 100,000 entries (or no node can be had). sn must be > 0.
   int Push(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session);
   bool Find(uint32_t sn);
+  // True when the sn was present; its references go to the caller (either
+  // out pointer may be null, dropping that reference).
   bool Pop(uint32_t sn, SptrPostMsgContext* context, SptrSession* session);
+  // Pop and drop the references.
   bool Erase(uint32_t sn);
+  // Entries over all buckets (tests).
   size_t Size();
 
  private:
@@ -31,7 +51,13 @@ class AliableUdpACKTable {
     SptrPostMsgContext context;
     SptrSession session;
   };
-  std::map<uint32_t, Entry> m_buckets[kBuckets];
+  typedef std::map<uint32_t, Entry, std::less<uint32_t>,
+                   PooledStlAllocator<std::pair<const uint32_t, Entry>>>
+      Bucket;
+  static uint32_t BucketOf(uint32_t sn) { return (sn - 1) % kBuckets; }
+  TzRWLock& LockOf(uint32_t bucket) { return m_locks[bucket % kLocks]; }
+
+  Bucket* m_buckets;  // kBuckets maps, guarded by their stripe lock
   TzRWLock m_locks[kLocks];
 };
 

@@ -1,3 +1,12 @@
+// One posted UDP operation: a receive, a datagram send, an ACK send, or a
+// reliable datagram kept alive across its resends. Pooled.
+//
+// Ownership: the record is the caller's until a start call of the
+// completion-port controller returns 0; from then on it belongs to the port
+// until a compute worker takes its completion and hands it to
+// UDPIOProcess::UDPProc, which either keeps it (result 2: freed, re-posted or
+// parked on the resend timer) or leaves it to the worker to delete (0 and 1).
+// Deleting the record drops every reference it holds.
 #pragma once
 #include "asynmodel/PerIO.h"
 #include "asynmodel/PostMsgContext.h"
@@ -10,17 +19,24 @@ class UDPResendContext;
 
 enum UdpOperation : uint32_t { UdpOp_Send = 0, UdpOp_Recv = 1 };
 
-// One posted UDP receive or send (datagram, ACK or resend). Pooled.
 struct UDPIOData : public PerIO, public TzPooled<UDPIOData, TzListMemAllocMethod> {
-  // kind PerIO_UDP; targetSession (PerIO) is the session that gets a receipt.
+  // kind PerIO_UDP; targetSession (PerIO) is the session that gets a receipt
+  // (null for receives and ACKs).
   SptrMemStream stream;              // the datagram
   plat::SockAddrIn remote{};         // send destination or receive source (network order)
   int32_t remoteLen = sizeof(plat::SockAddrIn);
-  SptrPostMsgContext context;        // sends
+  SptrPostMsgContext context;        // sends from a session
   TzSptr<UDPResendContext> resend;   // reliable sends
   uint32_t transferred = 0;          // bytes of the completed transfer
 
-  static UDPIOData* Create(uint32_t op);  // null when the pool is exhausted
+  // Kind UDP, the operation, the creation time now. Null when the pool is
+  // exhausted.
+  static UDPIOData* Create(uint32_t op);
+
+  UDPIOData();
+  ~UDPIOData();  // out of line: UDPResendContext is complete only there
+  UDPIOData(const UDPIOData&) = delete;
+  UDPIOData& operator=(const UDPIOData&) = delete;
 };
 
 }  // namespace AsynModel

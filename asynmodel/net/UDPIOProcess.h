@@ -1,20 +1,28 @@
 // Owns every UDP socket: keeps them by local (IP, port), creates one the first
 // time a sender needs an address, holds the default local address, keeps one
 // receive posted per socket, validates received datagrams and turns them into
-// message events with a reply sender, and sends (unreliable here, reliable
-// with acknowledgement and resending in the reliable half of this class).
+// message events with a reply sender, and sends (unreliable in
+// UDPIOProcess.cpp; reliable, with acknowledgement and resending, in
+// UDPReliable.cpp).
+//
+// Addresses in this interface are host order; only socket addresses
+// (plat::SockAddrIn) are network order.
 //
 // Threads: every public method is safe from any thread; UDPProc runs on the
-// compute workers, several at once. Lock order: creation token, then table
-// lock; the default-address lock is never held while taking either.
+// compute workers, several at once, also for the same socket. OnReSendTimeOut
+// runs on the quick-timer thread. Lock order: creation token, then table
+// lock; the default-address lock is never held while taking either, and no
+// lock of this class is held while the framework observer runs.
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <map>
 
 #include "asynmodel/Event.h"
 #include "asynmodel/net/AliableUdpACKTable.h"
 #include "asynmodel/net/IOProcessor.h"
+#include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/UDPDuplicateFilter.h"
 #include "asynmodel/net/UDPIOData.h"
 #include "asynmodel/net/UDPSocketItem.h"
@@ -22,6 +30,8 @@
 #include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzToken.h"
 #include "tzhelper/Tzautolock.h"
+
+class TzQuickTimer;
 
 namespace AsynModel {
 
@@ -36,57 +46,104 @@ enum UdpResult : uint32_t {
   Udp_NoMemory = 25,
   Udp_NoSocketItem = 31,
   Udp_DefaultFailed = 33,
+  Udp_SocketFailed = 38,  // passed through from the controller
   Udp_NoRecvRecord = 64,
   Udp_AckPushFailed = 70,
+};
+
+// Results of UDPProc and the handlers behind it (what the worker does).
+enum UdpProcResult : int {
+  UdpProc_DeliverReceipt = 0,  // *event to the record's session, else by srcSid
+  UdpProc_DeliverMessage = 1,  // *event with *sender to the destination session
+  UdpProc_Nothing = 2,         // the processor kept (or freed) the record
+};
+
+// Result codes carried by receipts (SendResultEvent, transport marker 1).
+enum UdpReceiptCode : int16_t {
+  UdpReceipt_OK = 0,
+  UdpReceipt_SendFailed = 1,
+  UdpReceipt_Timeout = 4,  // RECEPT_TIMEOUT
+  UdpReceipt_TimerFailed = 6,
 };
 
 class UDPIOProcess : public IOProcessor {
  public:
   static constexpr uint32_t kMaxDatagram = 2048;
   static constexpr uint32_t kCreationTokens = 40;
+  static constexpr int kSocketBufferBytes = 2097152;
+  static constexpr uint32_t kResendStepMs = 200;
+  static constexpr uint32_t kMaxSendsWithoutLimit = 5;  // give up once more were sent
 
+  // Seeds the sn counter with the calendar time in seconds.
   explicit UDPIOProcess(CompletationPortControler* cpc);
   ~UDPIOProcess() override;
+  UDPIOProcess(const UDPIOProcess&) = delete;
+  UDPIOProcess& operator=(const UDPIOProcess&) = delete;
 
+  // Lifecycle, from the manager's controlling thread.
   bool Init();
   void Stop();
   void Destroy();
+  // Gives the processor its own channel of the quick timer for resends.
   void SetQuickTimer(TzQuickTimer* timer);
 
+  // 0, or 33 when no socket can be had for the address ((0, 0): the primary
+  // local IP with a system-chosen port).
   uint32_t SetDefaultIPPort(uint32_t ip, uint16_t port);
-  // 1 found, 2 created, -1 failed.
+  // 1 found, 2 created, -1 failed. Zero IP/port take the default's; *out gets
+  // a counted reference on success.
   int FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port, SptrUdpSocketItem* out,
                                       bool allowUnboundDefault);
+  // A bound, non-blocking socket, not yet associated; kInvalidSocket on failure.
   plat::Socket CreateANewUdpSocket(uint32_t ip, uint16_t port);
 
+  // Sending (from UDPSender). Ownership: context, session and item stay the
+  // caller's; on 0 the I/O record holds its own references until the
+  // completion, on any other result nothing is kept (the context's Msg may
+  // already have been switched to the datagram stream).
   uint32_t SendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
                    const SptrPostMsgContext& context, const SptrSession& session);
   uint32_t UnReliableSendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
                              const SptrPostMsgContext& context, const SptrSession& session);
   uint32_t ReliableSendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
                            const SptrPostMsgContext& context, const SptrSession& session);
+  // 0, the controller's code, or 64.
   uint32_t PostRecvPerIO(const SptrUdpSocketItem& item);
 
-  // Completion handler: 0 deliver the receipt in *event to the record's
-  // session (or the Msg's srcSid), 1 deliver the message event with *sender,
-  // 2 nothing. Takes over the record on every path.
+  // Completion handler (compute workers). item is the completion key (the
+  // worker holds a reference for the call). Results as UdpProcResult; on 0
+  // and 1 the worker delivers *event (and *sender) and deletes the record, on
+  // 2 the record is the processor's business.
   int UDPProc(SOCKET_ITEM* item, bool success, UDPIOData* data, Event* event, SptrISender* sender);
 
+  // Removes the entry only if the table still maps its key to this very
+  // entry (same sn); closes its socket; runs the default-address check.
   bool PopAndCloseSocketFromTheTable(const SptrUdpSocketItem& item);
   void PopAndCloseAllSocketFromTheTable();
+  // Clears the default address if item was the default socket and tells the
+  // framework observer (kind 1, code 32, the lost address in host order).
   void DefaultPortInvaildCallBack(UDP_SOCKET_ITEM* item);
 
-  // Reliable delivery.
+  // Reliable delivery (UDPReliable.cpp).
   int AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIOData* data, Event* event);
+  // 0 armed (the timer owns the record), -1 the timer cannot be set, -2 give up.
   int SetTheReSendTimer(UDPIOData* data);
+  // Timer callback: reason 1 means the timer service is clearing its timers.
   int OnReSendTimeOut(uint16_t reason, void* data);
   int AliableRecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, Event* event, SptrISender* sender);
   uint32_t PostAckPerIO(const SptrUdpSocketItem& item, const plat::SockAddrIn& dest, uint32_t sn);
 
-  // Default address (host order); 0/0 when none.
+  // Default address (host order) and its entry's sn; zeros when none.
   void GetDefault(uint32_t* ip, uint16_t* port, uint32_t* itemSn);
   size_t SocketCount();
-  uint32_t NextSn();  // never 0
+  // The next datagram sn: atomic, never 0 (0 is skipped when the counter wraps).
+  uint32_t NextSn();
+  bool IsRunning() const { return m_running.load() != 0; }
+
+  // Test hooks.
+  AliableUdpACKTable& AckTable() { return m_ackTable; }
+  UDPDuplicateFilter& DuplicateFilter() { return m_dupFilter; }
+  void SetSnForTest(uint32_t value) { m_sn.store(value); }
 
  private:
   struct Key {
@@ -94,21 +151,30 @@ class UDPIOProcess : public IOProcessor {
     uint16_t port;
     bool operator<(const Key& o) const { return ip != o.ip ? ip < o.ip : port < o.port; }
   };
+  typedef std::map<Key, SptrUdpSocketItem, std::less<Key>,
+                   PooledStlAllocator<std::pair<const Key, SptrUdpSocketItem>>>
+      ItemMap;
+
   TzToken& CreationToken(uint32_t ip, uint16_t port);
   int RecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, Event* event, SptrISender* sender);
   int UnAliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIOData* data, Event* event);
-  void FillReceipt(UDPIOData* data, int16_t code, Event* event);
+  // A SendResultEvent for context (word2: a new counted reference that the
+  // event owns) with the code and transport marker 1.
+  static void FillReceipt(PostMsgContext* context, int16_t code, Event* event);
+  // A reply sender for a received datagram; null when none can be made.
+  static SptrISender MakeReplySender(UDP_SOCKET_ITEM* item, const plat::SockAddrIn& source);
 
   CompletationPortControler* m_cpc;
-  std::map<Key, SptrUdpSocketItem> m_items;  // guarded by m_tableLock
+  ItemMap m_items TZ_GUARDED_BY(m_tableLock);
   std::atomic<uint8_t> m_running{0};
-  SessionTimer m_resendTimer;
+  SessionTimer m_resendTimer;  // set once, before traffic, by SetQuickTimer
   AliableUdpACKTable m_ackTable;
   UDPDuplicateFilter m_dupFilter;
+  std::atomic<uint8_t> m_stopEvent{0};  // signalled by Destroy
   std::atomic<uint32_t> m_sn;
-  uint32_t m_defaultIp = 0;  // guarded by m_defaultLock
-  uint16_t m_defaultPort = 0;
-  uint32_t m_defaultSn = 0;
+  uint32_t m_defaultIp TZ_GUARDED_BY(m_defaultLock) = 0;
+  uint16_t m_defaultPort TZ_GUARDED_BY(m_defaultLock) = 0;
+  uint32_t m_defaultSn TZ_GUARDED_BY(m_defaultLock) = 0;
   TzRWLock m_defaultLock;
   TzRWLock m_tableLock;
   TzToken m_creationTokens[kCreationTokens];

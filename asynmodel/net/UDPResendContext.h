@@ -1,3 +1,11 @@
+// One reliable datagram in flight: its sn, when it was first built, its time
+// limit and how often it has been sent, and the socket that carries it. It
+// lives with the datagram's I/O record from the first send until the last
+// completion or time-out has run. Pooled, shared by counted references.
+//
+// Threads: the fields are touched by one thread at a time (the thread that
+// currently owns the I/O record: the sender, a compute worker or the timer
+// thread); the count is atomic.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -7,18 +15,22 @@
 
 namespace AsynModel {
 
-// One reliable datagram in flight: its sn, when it was first built, its time
-// limit and how often it has been sent, and the socket that carries it.
 class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod> {
  public:
+  static constexpr uint32_t kNoLimit = 0xFFFFFFFFu;
+
+  // Send count 1. Null when the pool is exhausted; the creator takes the
+  // first reference.
   static UDPResendContext* Create(uint32_t sn, int64_t start, uint32_t limitMs,
                                   const SptrUdpSocketItem& item);
   void AddRef() { m_refCount.fetch_add(1, std::memory_order_relaxed); }
   void Release();
 
+  bool HasLimit() const { return m_limitMs != kNoLimit; }
+
   uint32_t m_sn = 0;
-  int64_t m_start = 0;
-  uint32_t m_limitMs = 0xFFFFFFFFu;  // all ones: none
+  int64_t m_start = 0;                // framework clock, ms
+  uint32_t m_limitMs = kNoLimit;      // all ones: none
   uint32_t m_sendCount = 1;
   SptrUdpSocketItem m_item;
 

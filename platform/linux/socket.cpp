@@ -225,6 +225,32 @@ void CloseSocket(Socket s) {
   ::close(static_cast<int>(s));
 }
 
+int32_t SendToNow(Socket s, const void* buf, uint32_t len, const SockAddrIn& to) {
+  if (!ValidFd(s)) return -1;
+  sockaddr_in sa = linux_detail::ToSys(to);
+  ssize_t n = ::sendto(static_cast<int>(s), buf, len, MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
+  if (n < 0) {
+    Fail();
+    return -1;
+  }
+  return static_cast<int32_t>(n);
+}
+
+int32_t RecvFromNow(Socket s, void* buf, uint32_t cap, SockAddrIn* from) {
+  if (!ValidFd(s)) return -1;
+  sockaddr_in sa{};
+  socklen_t len = sizeof sa;
+  // MSG_TRUNC: the real size comes back, so a cut datagram is recognisable.
+  ssize_t n = ::recvfrom(static_cast<int>(s), buf, cap, MSG_DONTWAIT | MSG_TRUNC,
+                         reinterpret_cast<sockaddr*>(&sa), &len);
+  if (n < 0) {
+    Fail();
+    return -1;
+  }
+  if (from != nullptr) *from = linux_detail::FromSys(sa);
+  return static_cast<int32_t>(n);
+}
+
 bool GetLocalIpToward(const char* destIp, char* buf128) {
   if (buf128 == nullptr) return false;
   std::memset(buf128, 0, kLocalIpBufferBytes);

@@ -1,0 +1,200 @@
+// The datagram format and the tables behind reliable delivery, without a
+// running framework: exact bytes, size limits, receiver checks, the sn
+// counter, the acknowledgement table and the duplicate filter.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "asynmodel/PostMsgContext.h"
+#include "asynmodel/Session.h"
+#include "asynmodel/net/AliableUdpACKTable.h"
+#include "asynmodel/net/Msg.h"
+#include "asynmodel/net/UDPDuplicateFilter.h"
+#include "asynmodel/net/UDPIOProcess.h"
+#include "asynmodel/net/UdpDatagram.h"
+#include "platform/clock.h"
+#include "platform/log.h"
+
+using namespace AsynModel;
+
+namespace {
+
+std::vector<uint8_t> Bytes(const SptrMemStream& s) {
+  return std::vector<uint8_t>(s->Buffer(), s->Buffer() + s->DataLength());
+}
+
+Msg& FillMsg(Msg& m, uint32_t msgId, const std::string& body) {
+  m.msgId = msgId;
+  m.srcSid = 7;
+  m.destSid = 9;
+  m.form = MSG_DATA_SHARED;
+  m.sharedData = reinterpret_cast<const uint8_t*>(body.data());
+  m.sharedLength = static_cast<uint32_t>(body.size());
+  return m;
+}
+
+}  // namespace
+
+TEST(UdpDatagram, AckForSn5HasTheDocumentedBytes) {
+  uint8_t ack[12];
+  WriteAck(ack, 5);
+  EXPECT_EQ(std::vector<uint8_t>(ack, ack + 12),
+            (std::vector<uint8_t>{0x01, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x01, 0x05, 0x00, 0x00, 0x00}));
+}
+
+TEST(UdpDatagram, UnreliableDatagramCarriesHeaderThenMsgImage) {
+  const std::string body = "abc";
+  Msg m;
+  SptrMemStream s;
+  uint32_t total = 0;
+  ASSERT_EQ(BuildDataDatagram(FillMsg(m, 1116, body), false, 0, &s, &total), 0u);
+  EXPECT_EQ(total, 8u + 16u + 3u);
+  EXPECT_EQ(Bytes(s), (std::vector<uint8_t>{0x01, 0x00, 27, 0x00, 0x00, 0x00, 0x00, 0x00,  // header
+                                             0x01, 0x00, 0x00, 0x00, 0x5C, 0x04, 0x00, 0x00,  // tag, 1116
+                                             0x07, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00,  // src, dest
+                                             'a', 'b', 'c'}));
+  EXPECT_EQ(s->PayloadOffset(), 24u);
+  EXPECT_EQ(s->Capacity(), 27u);  // sized to the datagram: a class-1 block
+  EXPECT_EQ(s->RealSection(), 1);
+}
+
+TEST(UdpDatagram, ReliableDatagramCarriesItsSn) {
+  Msg m;
+  SptrMemStream s;
+  uint32_t total = 0;
+  ASSERT_EQ(BuildDataDatagram(FillMsg(m, 1119, ""), true, 0x01020304, &s, &total), 0u);
+  std::vector<uint8_t> b = Bytes(s);
+  ASSERT_EQ(b.size(), 28u);
+  EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 12),
+            (std::vector<uint8_t>{0x01, 0x00, 28, 0x00, 0x00, 0x00, 0x01, 0x00, 0x04, 0x03, 0x02, 0x01}));
+  EXPECT_EQ(s->PayloadOffset(), 28u);
+}
+
+TEST(UdpDatagram, LargestBodiesFillExactly2048Bytes) {
+  const std::string unreliableMax(2024, 'u');
+  const std::string reliableMax(2020, 'r');
+  Msg a, b, c, d;
+  SptrMemStream s;
+  uint32_t total = 0;
+
+  ASSERT_EQ(BuildDataDatagram(FillMsg(a, 1, unreliableMax), false, 0, &s, &total), 0u);
+  EXPECT_EQ(s->DataLength(), 2048u);
+  ASSERT_EQ(BuildDataDatagram(FillMsg(b, 1, reliableMax), true, 1, &s, &total), 0u);
+  EXPECT_EQ(s->DataLength(), 2048u);
+
+  SptrMemStream untouched;
+  EXPECT_EQ(BuildDataDatagram(FillMsg(c, 1, unreliableMax + "x"), false, 0, &untouched, &total), 14u);
+  EXPECT_EQ(total, 2049u);
+  EXPECT_EQ(BuildDataDatagram(FillMsg(d, 1, reliableMax + "x"), true, 2, &untouched, &total), 14u);
+  EXPECT_EQ(total, 2049u);
+  EXPECT_FALSE(untouched);
+}
+
+TEST(UdpDatagram, HugeSharedLengthDoesNotWrapIntoASmallDatagram) {
+  Msg m;
+  static const uint8_t byte = 0;
+  m.sharedData = &byte;
+  m.sharedLength = 0xFFFFFFF0u;  // header + 16 + this wraps in 32 bits
+  SptrMemStream s;
+  uint32_t total = 0;
+  EXPECT_EQ(BuildDataDatagram(m, true, 1, &s, &total), 14u);
+  EXPECT_EQ(total, 0xFFFFFFFFu);
+}
+
+TEST(UdpDatagramCheck, VersionWarningShowsTheReceivedValue) {
+  LogCapture log;
+  std::vector<uint8_t> d{0x02, 0x00, 0x63, 0x00, 0x00, 0x00, 0x00, 0x00};  // length also wrong
+  EXPECT_EQ(CheckDataPacketValid(d.data(), 8, 2048), UdpCheck_Version);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:2,期待版本:1"));
+  EXPECT_FALSE(log.Contains("数据的长度错误"));  // the length is not examined
+}
+
+TEST(UdpDatagramCheck, LengthAndChecksumAreCheckedInOrder) {
+  LogCapture log;
+  std::vector<uint8_t> d(100, 0);
+  d[0] = 1;
+  d[2] = 99;  // says 99, 100 received
+  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_Length);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."));
+
+  d[2] = 100;
+  d[4] = 1;  // checksum field must equal the routine's 0
+  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_Checksum);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的校验和错误."));
+
+  d[4] = 0;
+  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_OK);
+}
+
+TEST(UdpDatagramCheck, DatagramsShorterThanAHeaderFail) {
+  LogCapture log;
+  uint8_t one[1] = {1};
+  EXPECT_EQ(CheckDataPacketValid(one, 1, 2048), UdpCheck_Version);
+  EXPECT_TRUE(log.Contains("接收到的版本:0,"));
+  uint8_t four[4] = {1, 0, 4, 0};  // self-consistent, but no room for the flags
+  EXPECT_EQ(CheckDataPacketValid(four, 4, 2048), UdpCheck_Length);
+}
+
+TEST(UdpSn, SeededWithCalendarSecondsAndNeverZero) {
+  UDPIOProcess p(nullptr);
+  const uint32_t before = plat::CalendarSeconds();
+  const uint32_t first = p.NextSn();
+  EXPECT_GE(first, before + 1);
+  EXPECT_LE(first, plat::CalendarSeconds() + 1);
+  EXPECT_EQ(p.NextSn(), first + 1);
+
+  p.SetSnForTest(0xFFFFFFFEu);
+  EXPECT_EQ(p.NextSn(), 0xFFFFFFFFu);
+  EXPECT_EQ(p.NextSn(), 1u);  // 0 is stepped over
+}
+
+TEST(UdpAckTable, PushFindPopErase) {
+  AliableUdpACKTable t;
+  SptrPostMsgContext c(PostMsgContext::Create());
+  ASSERT_TRUE(c);
+  EXPECT_EQ(t.Push(10000, c, nullptr), 0);
+  EXPECT_EQ(t.Push(10000, c, nullptr), -1);
+  EXPECT_EQ(t.Push(20000, c, nullptr), 0);  // same bucket, another sn
+  EXPECT_TRUE(t.Find(10000));
+  EXPECT_FALSE(t.Find(1));
+
+  SptrPostMsgContext out;
+  EXPECT_TRUE(t.Pop(10000, &out, nullptr));
+  EXPECT_EQ(out, c);
+  EXPECT_FALSE(t.Pop(10000, &out, nullptr));
+  EXPECT_TRUE(t.Erase(20000));
+  EXPECT_FALSE(t.Erase(20000));
+  EXPECT_EQ(t.Size(), 0u);
+}
+
+TEST(UdpAckTable, BucketRefusesBeyond100000Entries) {
+  AliableUdpACKTable t;
+  SptrPostMsgContext c(PostMsgContext::Create());
+  // sn 1, 10001, 20001, ... all map to bucket 0.
+  for (uint32_t i = 0; i <= 100000; ++i) ASSERT_EQ(t.Push(1 + i * 10000u, c, nullptr), 0) << i;
+  EXPECT_EQ(t.Push(1 + 100001u * 10000u, c, nullptr), -2);
+  EXPECT_EQ(t.Push(2, c, nullptr), 0);  // other buckets are unaffected
+}
+
+TEST(UdpDuplicateFilter, KeyIsSourceAndSnWithinTheWindow) {
+  UDPDuplicateFilter f;
+  EXPECT_TRUE(f.Insert(0x7F000001, 5000, 42));
+  EXPECT_FALSE(f.Insert(0x7F000001, 5000, 42));
+  EXPECT_TRUE(f.Insert(0x7F000001, 5001, 42));  // other port
+  EXPECT_TRUE(f.Insert(0x7F000002, 5000, 42));  // other IP
+  EXPECT_TRUE(f.Insert(0x7F000001, 5000, 43));  // other sn
+  f.Clear();
+  EXPECT_TRUE(f.Insert(0x7F000001, 5000, 42));
+}
+
+TEST(UdpDuplicateFilter, OldKeysArePurgedOnlyByAnInsertIntoTheSameBucket) {
+  UDPDuplicateFilter f;
+  ASSERT_TRUE(f.Insert(1, 1, 100));
+  plat::AdvanceClock(1500);
+  EXPECT_TRUE(f.Insert(1, 1, 101));   // another bucket: 100 survives there
+  EXPECT_FALSE(f.Insert(1, 1, 100));  // still caught
+  EXPECT_TRUE(f.Insert(1, 1, 200));   // bucket 0 again: the old key goes
+  EXPECT_TRUE(f.Insert(1, 1, 100));
+  EXPECT_EQ(f.Size(), 3u);
+}

@@ -1,0 +1,181 @@
+// The receive path of the UDP processor against a plain loopback peer:
+// receiver checks, unreliable and reliable delivery, ACKs and duplicates, and
+// replies through the sender a message arrived with.
+#include "udp_test_util.h"
+
+using namespace udptest;
+
+namespace {
+
+uint32_t DefaultItemSn(UDPIOProcess* udp) {
+  uint32_t sn = 0;
+  udp->GetDefault(nullptr, nullptr, &sn);
+  return sn;
+}
+
+}  // namespace
+
+class UdpReceive : public UdpFixture {};
+
+TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered) {
+  LogCapture log;
+  Peer peer;
+  const uint32_t sid = session_->GetSessionID();
+  const std::string sn = std::to_string(DefaultItemSn(udp_));
+
+  std::vector<uint8_t> badVersion = DataDatagram(1, 0, sid, "v");
+  badVersion[0] = 2;
+  std::vector<uint8_t> badLength = DataDatagram(2, 0, sid, "l");
+  badLength[2] += 1;
+  std::vector<uint8_t> badChecksum = DataDatagram(3, 0, sid, "c");
+  badChecksum[4] = 0x5A;
+  std::vector<uint8_t> tooLarge = DataDatagram(4, 0, sid, std::string(2049 - 24, 'x'));
+  ASSERT_EQ(tooLarge.size(), 2049u);  // well-formed, only too large
+  std::vector<uint8_t> shortReliable = {1, 0, 10, 0, 0, 0, 1, 0, 9, 9};  // no room for its sn
+
+  for (const auto& d : {badVersion, badLength, badChecksum, tooLarge, shortReliable}) {
+    peer.SendTo(defaultPort_, d);
+  }
+  peer.SendTo(defaultPort_, DataDatagram(99, 0, sid, "marker"));
+
+  // One socket, one receive outstanding: the marker is handled after the rest.
+  ASSERT_TRUE(session_->WaitMessages(1));
+  std::vector<Received> got = session_->Messages();
+  ASSERT_EQ(got.size(), 1u);
+  EXPECT_EQ(got[0].msgId, 99u);
+  EXPECT_EQ(got[0].body, "marker");
+
+  EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:2,期待版本:1"), 1u);
+  EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."), 1u);
+  EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的校验和错误."), 1u);
+  const std::string drop = "UDPIOProcess::RecvPerIOProc() 收到RecvPerIO，收到的包大小[";
+  EXPECT_EQ(log.Count(drop), 5u);
+  EXPECT_TRUE(log.Contains(drop + "2049 Byte]或者内容错误，相应的SocketItem[sn=" + sn + "]."));
+  EXPECT_TRUE(log.Contains(drop + "10 Byte]或者内容错误，相应的SocketItem[sn=" + sn + "]."));
+  EXPECT_EQ(udp_->SocketCount(), 1u);  // a bad datagram never costs the socket
+}
+
+TEST_F(UdpReceive, AnyFlagOtherThanOneIsUnreliable) {
+  Peer peer;
+  const uint32_t sid = session_->GetSessionID();
+  peer.SendTo(defaultPort_, DataDatagram(5, 33, sid, "seven", false, 0, 7));
+  peer.SendTo(defaultPort_, DataDatagram(6, 33, sid, ""));  // exactly header + 16: empty body
+  ASSERT_TRUE(session_->WaitMessages(2));
+  std::vector<Received> got = session_->Messages();
+  EXPECT_EQ(got[0].msgId, 5u);
+  EXPECT_EQ(got[0].body, "seven");
+  EXPECT_EQ(got[0].srcSid, 33u);
+  EXPECT_EQ(got[1].msgId, 6u);
+  EXPECT_EQ(got[1].body, "");
+  std::vector<uint8_t> nothing;
+  EXPECT_FALSE(peer.Recv(&nothing, 50));  // unreliable data is never acknowledged
+}
+
+TEST_F(UdpReceive, ReliableDatagramIsAckedAndACopyIsAckedAgainButDeliveredOnce) {
+  Peer peer;
+  const uint32_t sid = session_->GetSessionID();
+  const std::vector<uint8_t> d = DataDatagram(1119, 0, sid, "qos", true, 77);
+  peer.SendTo(defaultPort_, d);
+  peer.SendTo(defaultPort_, d);
+  peer.SendTo(defaultPort_, DataDatagram(1119, 0, sid, "zero", true, 0));  // sn 0 is data like any other
+
+  for (uint32_t expected : {77u, 77u, 0u}) {
+    std::vector<uint8_t> ack;
+    uint16_t from = 0;
+    ASSERT_TRUE(peer.Recv(&ack, 5000, &from));
+    EXPECT_EQ(ack, AckDatagram(expected));
+    EXPECT_EQ(from, defaultPort_);
+  }
+  ASSERT_TRUE(session_->WaitMessages(2));
+  std::vector<uint8_t> more;
+  EXPECT_FALSE(peer.Recv(&more, 50));
+  std::vector<Received> got = session_->Messages();
+  ASSERT_EQ(got.size(), 2u);
+  EXPECT_EQ(got[0].body, "qos");
+  EXPECT_EQ(got[1].body, "zero");
+}
+
+TEST_F(UdpReceive, ACopyAfterTheWindowWithPurgingTrafficIsDeliveredAgain) {
+  Peer peer;
+  const uint32_t sid = session_->GetSessionID();
+  peer.SendTo(defaultPort_, DataDatagram(1, 0, sid, "first", true, 500));
+  ASSERT_TRUE(session_->WaitMessages(1));
+  plat::AdvanceClock(1500);
+  // Another key in the same bucket (500 mod 100) purges the old one.
+  peer.SendTo(defaultPort_, DataDatagram(2, 0, sid, "purge", true, 600));
+  peer.SendTo(defaultPort_, DataDatagram(1, 0, sid, "again", true, 500));
+  ASSERT_TRUE(session_->WaitMessages(3));
+  EXPECT_EQ(session_->Messages()[2].body, "again");
+}
+
+TEST_F(UdpReceive, AckWithSnZeroIsDroppedWithItsWarning) {
+  LogCapture log;
+  Peer peer;
+  peer.SendTo(defaultPort_, AckDatagram(0));
+  const std::string text = "UDPIOProcess::AliableRecvPerIOProc() 收到的PerIO数据错误SN为0，相应的SocketItem[sn=" +
+                           std::to_string(DefaultItemSn(udp_)) + "].";
+  EXPECT_TRUE(log.WaitFor(text));
+  EXPECT_TRUE(session_->Receipts().empty());
+}
+
+TEST_F(UdpReceive, AnAckForAnUnknownSnIsIgnoredSilently) {
+  LogCapture log;
+  Peer peer;
+  peer.SendTo(defaultPort_, AckDatagram(123456));
+  peer.SendTo(defaultPort_, DataDatagram(1, 0, session_->GetSessionID(), "after"));
+  ASSERT_TRUE(session_->WaitMessages(1));
+  EXPECT_TRUE(session_->Receipts().empty());
+  EXPECT_FALSE(log.Contains("RecvPerIOProc"));
+}
+
+TEST_F(UdpReceive, ReplyLeavesFromTheReceivingSocketToTheSource) {
+  // A second socket besides the default one; the request arrives there.
+  SptrUdpSocketItem other;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &other, true), 2);
+  ASSERT_NE(other->m_localPort, defaultPort_);
+
+  Peer peer;
+  peer.SendTo(other->m_localPort, DataDatagram(6003, 41, session_->GetSessionID(), "req"));
+  ASSERT_TRUE(session_->WaitMessages(1));
+  SptrISender sender = session_->Messages()[0].sender;
+  ASSERT_TRUE(sender);
+  EXPECT_EQ(sender->TransportType(), 1u);
+  EXPECT_TRUE(sender->IsValid());
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  sender->GetLocalAddr(&ip, &port);
+  EXPECT_EQ(ip, 0x7F000001u);
+  EXPECT_EQ(port, other->m_localPort);
+  sender->GetRemoteAddr(&ip, &port);
+  EXPECT_EQ(ip, 0x7F000001u);
+  EXPECT_EQ(port, peer.Port());
+
+  ASSERT_EQ(session_->ReplyMsg(sender, 41, 6004, "ans", 3, 0, kNoTimeLimit, Receipt_None, nullptr), 0u);
+  std::vector<uint8_t> reply;
+  uint16_t from = 0;
+  ASSERT_TRUE(peer.Recv(&reply, 5000, &from));
+  EXPECT_EQ(from, other->m_localPort);
+  EXPECT_EQ(reply, DataDatagram(6004, session_->GetSessionID(), 41, "ans"));
+}
+
+TEST_F(UdpReceive, ReliableReplyIsAcknowledgedByThePeer) {
+  Peer peer;
+  peer.SendTo(defaultPort_, DataDatagram(6003, 41, session_->GetSessionID(), "req"));
+  ASSERT_TRUE(session_->WaitMessages(1));
+  SptrISender sender = session_->Messages()[0].sender;
+  ASSERT_EQ(session_->ReplyMsg(sender, 41, 6004, "ok", 2, 1, kNoTimeLimit, Receipt_Both, nullptr), 0u);
+
+  std::vector<uint8_t> reply;
+  ASSERT_TRUE(peer.Recv(&reply, 5000));
+  ASSERT_EQ(reply.size(), 12u + 16u + 2u);
+  EXPECT_EQ(reply[6], 1);
+  peer.SendTo(defaultPort_, AckDatagram(GetLe32(reply, 8)));
+  ASSERT_TRUE(session_->WaitReceipts(1));
+  Receipt r = session_->Receipts()[0];
+  EXPECT_EQ(r.result, 0);
+  EXPECT_EQ(r.transport, 1);
+  EXPECT_EQ(r.msgId, 6004u);
+  EXPECT_EQ(r.body, "ok");
+  EXPECT_EQ(r.reliable, 1);
+  EXPECT_EQ(udp_->AckTable().Size(), 0u);
+}

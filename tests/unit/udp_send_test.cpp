@@ -1,0 +1,342 @@
+// Sending: Session::PostMsg and ReplyMsg checks, the datagram on the wire,
+// UDPSender and the default address (removal, the framework event, recovery),
+// socket table removal rules, and send failures with receipts.
+#include "asynmodel/SubScribeEventCallBack.h"
+#include "asynmodel/net/LocalSender.h"
+#include "asynmodel/net/UDPSender.h"
+#include "tzhelper/TzMemAlloc.h"
+#include "udp_test_util.h"
+
+using namespace udptest;
+
+namespace {
+
+class CountingObserver : public SubScribeEventCallBack {
+ public:
+  void TCPDefaultListenPortFailureCallBack(const char*, uint32_t, int32_t) override {}
+  void UDPDefaultPortFailureCallBack(const char* ip, uint32_t port, int32_t code) override {
+    std::lock_guard<std::mutex> g(mu);
+    ++calls;
+    lastIp = ip;
+    lastPort = port;
+    lastCode = code;
+  }
+  int Calls() {
+    std::lock_guard<std::mutex> g(mu);
+    return calls;
+  }
+  std::mutex mu;
+  int calls = 0;
+  std::string lastIp;
+  uint32_t lastPort = 0;
+  int32_t lastCode = 0;
+};
+
+template <class T>
+plat::HeapCounters PoolCounters() {
+  return TzMemAlloc<T, TzListMemAllocMethod>::Counters();
+}
+
+SptrPostMsgContext Context(RecordingSession* s, uint32_t msgId, const std::string& body) {
+  SptrPostMsgContext c(PostMsgContext::Create());
+  c->m_msg.msgId = msgId;
+  c->m_msg.srcSid = s->GetSessionID();
+  c->m_msg.sharedData = reinterpret_cast<const uint8_t*>(body.data());
+  c->m_msg.sharedLength = static_cast<uint32_t>(body.size());
+  return c;
+}
+
+}  // namespace
+
+class UdpSend : public UdpFixture {
+ protected:
+  void TearDown() override {
+    mgr_->RegisterEventCallBack(nullptr);
+    UdpFixture::TearDown();
+  }
+};
+
+TEST_F(UdpSend, UnreliableDatagramOnTheWireLeavesFromTheDefaultSocket) {
+  Peer peer;
+  const std::string body = "qos-record";
+  ASSERT_EQ(session_->PostMsg(To(peer), 0, 1116, body.data(), 10, 0, kNoTimeLimit, Receipt_None, 3,
+                              nullptr, 0, 0),
+            0u);
+  std::vector<uint8_t> d;
+  uint16_t from = 0;
+  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
+  EXPECT_EQ(from, defaultPort_);
+  ASSERT_EQ(d.size(), 8u + 16u + 10u);
+  EXPECT_EQ(std::vector<uint8_t>(d.begin(), d.begin() + 16),
+            (std::vector<uint8_t>{0x01, 0x00, 34, 0x00, 0x00, 0x00, 0x00, 0x00,  // header
+                                  0x01, 0x00, 0x00, 0x00, 0x5C, 0x04, 0x00, 0x00}));
+  EXPECT_EQ(GetLe32(d, 16), session_->GetSessionID());
+  EXPECT_EQ(GetLe32(d, 20), 0u);
+  EXPECT_EQ(std::string(d.begin() + 24, d.end()), body);
+}
+
+TEST_F(UdpSend, UnreliableSendReceiptForModes1And3) {
+  Peer peer;
+  ASSERT_EQ(SendTo(peer, 11, "m1", 0, kNoTimeLimit, Receipt_OnSuccess), 0u);
+  ASSERT_EQ(SendTo(peer, 12, "m2", 0, kNoTimeLimit, Receipt_OnFailure), 0u);
+  ASSERT_EQ(SendTo(peer, 13, "m3", 0, kNoTimeLimit, Receipt_Both), 0u);
+  ASSERT_TRUE(session_->WaitReceipts(2));
+  std::vector<uint8_t> d;
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(peer.Recv(&d, 5000));
+  EXPECT_FALSE(session_->WaitReceipts(3, 100));
+  std::vector<Receipt> r = session_->Receipts();
+  EXPECT_EQ(r[0].msgId + r[1].msgId, 11u + 13u);
+  EXPECT_EQ(r[0].result, 0);
+  EXPECT_EQ(r[0].transport, 1);
+  EXPECT_EQ(r[0].reliable, 0);
+}
+
+TEST_F(UdpSend, BadDestinationIsRefusedWith27BeforeAnythingIsAllocated) {
+  Peer peer;
+  const int64_t contexts = PoolCounters<PostMsgContext>().systemBlocks;
+  const int64_t senders = PoolCounters<UDPSender>().systemBlocks;
+
+  PeerAddress kind1 = To(peer);
+  kind1.kind = 1;
+  EXPECT_EQ(session_->PostMsg(kind1, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
+  PeerAddress noPort;
+  noPort.SetUdp("10.0.0.1", 0);
+  EXPECT_EQ(session_->PostMsg(noPort, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
+  PeerAddress tcpOnly;
+  std::strcpy(tcpOnly.tcp_ip, "127.0.0.1");
+  tcpOnly.tcp_port = peer.Port();  // usable, but not over UDP
+  EXPECT_EQ(session_->PostMsg(tcpOnly, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
+
+  EXPECT_EQ(PoolCounters<PostMsgContext>().systemBlocks, contexts);
+  EXPECT_EQ(PoolCounters<UDPSender>().systemBlocks, senders);
+  std::vector<uint8_t> d;
+  EXPECT_FALSE(peer.Recv(&d, 50));
+  EXPECT_FALSE(session_->WaitReceipts(1, 50));
+}
+
+TEST_F(UdpSend, BodyLimitsAre2020ForUdpAnd2064ForTcp) {
+  Peer peer;
+  const std::string body(2065, 'b');
+  EXPECT_EQ(SendTo(peer, 1, body.substr(0, 2021)), 14u);
+  ASSERT_EQ(SendTo(peer, 1, body.substr(0, 2020)), 0u);
+  std::vector<uint8_t> d;
+  ASSERT_TRUE(peer.Recv(&d, 5000));
+  EXPECT_EQ(d.size(), 2044u);  // 8 + 16 + 2020: unreliable leaves room to spare
+  ASSERT_EQ(SendTo(peer, 1, body.substr(0, 2020), 1), 0u);
+  ASSERT_TRUE(peer.Recv(&d, 5000));
+  EXPECT_EQ(d.size(), 2048u);  // 12 + 16 + 2020: the reliable maximum
+
+  PeerAddress tcp;
+  std::strcpy(tcp.tcp_ip, "127.0.0.1");
+  tcp.tcp_port = 9;  // nothing listens; the TCP side refuses on its own terms
+  EXPECT_EQ(session_->PostMsg(tcp, 0, 1, body.data(), 2065, 0, kNoTimeLimit, 0, 2, nullptr, 0, 0), 14u);
+  EXPECT_NE(session_->PostMsg(tcp, 0, 1, body.data(), 2064, 0, kNoTimeLimit, 0, 2, nullptr, 0, 0), 14u);
+}
+
+TEST_F(UdpSend, ProcessorRefusesAnUnreliableDatagramOver2048) {
+  LogCapture log;
+  SptrUdpSocketItem item;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &item, false), 1);
+  const std::string body(2025, 'x');
+  SptrPostMsgContext ctx = Context(session_, 1, body);
+  EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), item, ctx, nullptr), 14u);
+  EXPECT_TRUE(log.Contains(
+      "UDPIOProcess::UnReliableSendMsg() 输入的用户数据过大[2049 Byte],超过了系统规定的长度2048 Byte."));
+  EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), nullptr, ctx, nullptr), 31u);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::SendMsg() 输入参数SocketItem为NULL."));
+  EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), item, nullptr, nullptr), 18u);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::SendMsg() 输入参数SptrPostMsgContext为NULL."));
+}
+
+TEST_F(UdpSend, StoppedManagerRefusesWith12AndSendsNothing) {
+  Peer peer;
+  peer.SendTo(defaultPort_, DataDatagram(1, 0, session_->GetSessionID(), "req"));
+  ASSERT_TRUE(session_->WaitMessages(1));
+  SptrISender sender = session_->Messages()[0].sender;
+  ASSERT_EQ(mgr_->Stop(), 0u);
+  EXPECT_EQ(SendTo(peer, 1, "x"), 12u);
+  EXPECT_EQ(session_->ReplyMsg(sender, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 12u);
+  std::vector<uint8_t> d;
+  EXPECT_FALSE(peer.Recv(&d, 50));
+}
+
+TEST_F(UdpSend, ReplyNeedsAUdpOrTcpSender) {
+  EXPECT_EQ(session_->ReplyMsg(nullptr, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 10u);
+  SptrISender local(new LocalSender(session_, session_));
+  EXPECT_EQ(session_->ReplyMsg(local, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 11u);
+  Peer peer;
+  SptrISender udp(new UDPSender(0, 0, plat::MakeAddr(0x7F000001, peer.Port())));
+  const std::string big(2021, 'x');
+  EXPECT_EQ(session_->ReplyMsg(udp, 0, 1, big.data(), 2021, 0, kNoTimeLimit, 0, nullptr), 14u);
+}
+
+TEST_F(UdpSend, LosingTheDefaultSocketIsReportedOnceAndAHeldSenderRecovers) {
+  LogCapture log;
+  CountingObserver observer;
+  mgr_->RegisterEventCallBack(&observer);
+  Peer peer;
+
+  TzSptr<UDPSender> held(new UDPSender(0, 0, plat::MakeAddr(0x7F000001, peer.Port())));
+  ASSERT_EQ(held->AsynSendEx(Context(session_, 1, "first"), SptrSession(session_)), 0u);
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  held->GetLocalAddr(&ip, &port);
+  EXPECT_EQ(ip, defaultIp_);
+  EXPECT_EQ(port, defaultPort_);
+  std::vector<uint8_t> d;
+  ASSERT_TRUE(peer.Recv(&d, 5000));
+
+  SptrUdpSocketItem oldDefault;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &oldDefault, false), 1);
+  ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(oldDefault));
+  // The closed socket's pending receive fails too; that removal finds nothing.
+  ASSERT_TRUE(log.WaitFor("失效,被删除,错误类型:"));
+  EXPECT_EQ(observer.Calls(), 1);
+  EXPECT_EQ(observer.lastIp, "127.0.0.1");
+  EXPECT_EQ(observer.lastPort, defaultPort_);
+  EXPECT_EQ(observer.lastCode, 32);
+  EXPECT_EQ(log.Count("UDPIOProcess::DefaultPortInvaildCallBack() 发现UDP默认地址失效回调用户"), 1u);
+  EXPECT_FALSE(held->IsValid());
+
+  // Nothing names a local address and there is no default any more.
+  EXPECT_EQ(SendTo(peer, 2, "lost"), 29u);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::FindSocketIfNotThenCreateNewOne() "
+                           "系统还没有指定的默认端口或者默认端口失效，创建Socket失败。"));
+  TzSptr<UDPSender> fresh(new UDPSender(0, 0, plat::MakeAddr(0x7F000001, peer.Port())));
+  EXPECT_EQ(fresh->AsynSendEx(Context(session_, 3, "lost"), SptrSession(session_)), 29u);
+
+  ASSERT_EQ(mgr_->SetDefaultUDPAddr("127.0.0.1", 0), 0u);
+  uint16_t newPort = 0;
+  udp_->GetDefault(nullptr, &newPort, nullptr);
+  ASSERT_NE(newPort, 0);
+  // The held sender still holds the dead socket: dropped (31), then the
+  // retry in the same call finds the new default.
+  ASSERT_EQ(held->AsynSendEx(Context(session_, 4, "back"), SptrSession(session_)), 0u);
+  uint16_t from = 0;
+  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
+  EXPECT_EQ(from, newPort);
+  held->GetLocalAddr(&ip, &port);
+  EXPECT_EQ(port, newPort);
+  EXPECT_EQ(observer.Calls(), 1);
+}
+
+TEST_F(UdpSend, AHeldSenderWhoseItemDiedRetriesWithinTheSameCall) {
+  Peer peer;
+  SptrUdpSocketItem other;
+  const uint16_t otherPort = FreeUdpPort();
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, otherPort, &other, true), 2);
+  TzSptr<UDPSender> held(new UDPSender(0x7F000001, otherPort, plat::MakeAddr(0x7F000001, peer.Port())));
+  ASSERT_EQ(held->AsynSendEx(Context(session_, 1, "a"), SptrSession(session_)), 0u);
+  ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(other));
+
+  // The dead item is dropped (31) and the retry goes to the default address.
+  ASSERT_EQ(held->AsynSendEx(Context(session_, 2, "b"), SptrSession(session_)), 0u);
+  std::vector<uint8_t> d;
+  uint16_t from = 0;
+  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
+  EXPECT_EQ(from, otherPort);
+  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
+  EXPECT_EQ(from, defaultPort_);
+}
+
+TEST_F(UdpSend, RemovalLeavesANewerEntryOnTheSameAddressAlone) {
+  const uint16_t p = FreeUdpPort();
+  SptrUdpSocketItem first;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, p, &first, true), 2);
+  ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(first));
+  SptrUdpSocketItem second;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, p, &second, true), 2);
+  ASSERT_NE(first->m_sn, second->m_sn);
+
+  EXPECT_FALSE(udp_->PopAndCloseSocketFromTheTable(first));
+  EXPECT_TRUE(second->IsValid());
+  SptrUdpSocketItem found;
+  EXPECT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, p, &found, true), 1);
+  EXPECT_EQ(found, second);
+}
+
+TEST_F(UdpSend, NullRemovalIsRefusedWithItsWarning) {
+  LogCapture log;
+  EXPECT_FALSE(udp_->PopAndCloseSocketFromTheTable(nullptr));
+  EXPECT_TRUE(log.Contains("UDPIOProcess::PopAndCloseSocketFromTheTable() 输入参数SocketItem错误，为NULL"));
+}
+
+TEST_F(UdpSend, StopRemovesEverySocketAndReportsTheDefaultOnce) {
+  LogCapture log;
+  CountingObserver observer;
+  mgr_->RegisterEventCallBack(&observer);
+  SptrUdpSocketItem a, b;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &a, true), 2);
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &b, true), 2);
+  ASSERT_EQ(mgr_->Stop(), 0u);
+  EXPECT_EQ(log.Count("UDPIOProcess::PopAndCloseAllSocketFromTheTable() 从SocketItemMap中删除了所有3个SocketItem"), 1u);
+  EXPECT_EQ(observer.Calls(), 1);
+  EXPECT_FALSE(a->IsValid());
+  EXPECT_FALSE(b->IsValid());
+  EXPECT_EQ(udp_->SocketCount(), 0u);
+  uint32_t sn = 1;
+  udp_->GetDefault(nullptr, nullptr, &sn);
+  EXPECT_EQ(sn, 0u);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::Stop"));
+}
+
+TEST_F(UdpSend, DefaultOnAnAddressInUseFailsWith33) {
+  LogCapture log;
+  Peer squatter;
+  EXPECT_EQ(mgr_->SetDefaultUDPAddr("127.0.0.1", squatter.Port()), 33u);
+  EXPECT_TRUE(log.Contains("UDPIOProcess::CreateANewUdpSocket() 绑定UDP Socket端口失败，IP=127.0.0.1 Port=" +
+                           std::to_string(squatter.Port()) + "."));
+  EXPECT_TRUE(log.Contains("UDPIOProcess::SetDefaultIPPort() 设置默认地址失败"));
+  uint16_t port = 0;
+  udp_->GetDefault(nullptr, &port, nullptr);
+  EXPECT_EQ(port, defaultPort_);  // the old default stays
+}
+
+TEST_F(UdpSend, DefaultZeroZeroBindsThePrimaryAddressWithAChosenPort) {
+  // (0, 0) would first take the current default's address: drop it.
+  SptrUdpSocketItem oldDefault;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &oldDefault, false), 1);
+  ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(oldDefault));
+  ASSERT_EQ(mgr_->SetDefaultUDPAddr(nullptr, 0), 0u);
+  uint32_t ip = 0;
+  uint16_t port = 0;
+  udp_->GetDefault(&ip, &port, nullptr);
+  EXPECT_EQ(ip, plat::PrimaryLocalIp());
+  EXPECT_NE(port, 0);
+}
+
+TEST_F(UdpSend, FailedSendCompletionGivesCode1ForMode2AndRemovesTheSocket) {
+  LogCapture log;
+  SptrUdpSocketItem other;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &other, true), 2);
+  const std::string body = "lost body";
+  SptrPostMsgContext ctx = Context(session_, 77, body);
+  ctx->m_receiptMode = Receipt_OnFailure;
+  SptrMemStream stream;
+  uint32_t total = 0;
+  ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &stream, &total), 0u);
+  ctx->m_msg.form = MSG_DATA_MEMSTREAM;
+  ctx->m_msg.sharedData = nullptr;
+  ctx->m_msg.stream = stream;
+
+  UDPIOData* data = UDPIOData::Create(UdpOp_Send);
+  data->stream = stream;
+  data->context = ctx;
+  data->targetSession = SptrSession(session_);
+  Event ev;
+  SptrISender none;
+  ASSERT_EQ(udp_->UDPProc(other.get(), false, data, &ev, &none), UdpProc_DeliverReceipt);
+  delete data;  // what the worker does after delivering
+  EXPECT_TRUE(log.Contains("UDPIOProcess::UDPProc() 收到发送数据失败,错误类型:"));
+  EXPECT_TRUE(log.Contains("UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=" +
+                           std::to_string(other->m_sn) + "]实效,SocketItem被删除."));
+  EXPECT_FALSE(other->IsValid());
+
+  ASSERT_EQ(session_->OnEventArrived(ev, none), 0);
+  ASSERT_TRUE(session_->WaitReceipts(1));
+  Receipt r = session_->Receipts()[0];
+  EXPECT_EQ(r.result, 1);
+  EXPECT_EQ(r.transport, 1);
+  EXPECT_EQ(r.msgId, 77u);
+  EXPECT_EQ(r.body, body);
+}
