@@ -1,0 +1,253 @@
+// SecureTransfer's host side: parameters, keys, the refusals of PostPacket,
+// the cache-full episodes, releasing and retiring keys, statistics.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+#include "platform/log.h"
+#include "secure_test_util.h"
+#include "tzhelper/QosLog.h"
+
+using namespace securetest;
+
+namespace {
+
+constexpr uint32_t kBandwidth50 = 2000000;  // 50 packets per pass
+
+struct CacheFullCalls {
+  int count = 0;
+  SecureTransferKey lastKey = nullptr;
+  uint32_t lastUserValue = 0;
+};
+CacheFullCalls g_cacheFull;
+
+void OnCacheFull(SecureTransferKey key, uint32_t userValue) {
+  ++g_cacheFull.count;
+  g_cacheFull.lastKey = key;
+  g_cacheFull.lastUserValue = userValue;
+}
+
+TEST(SecureTransfer, EverythingRefusesBeforeInitParams) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  EXPECT_EQ(50u, st.SendQueueSize());
+  EXPECT_EQ(nullptr, st.CreateKey(1, 2, 3, 4, 5));
+  int fake = 0;
+  const Bytes b = Block(100, 1, 1, 1, 1);
+  EXPECT_EQ(-1, Post(st, &fake, b));
+  EXPECT_EQ(-2, st.ReleaseKey(&fake));
+  EXPECT_EQ(0u, st.KeyCount());
+}
+
+TEST(SecureTransfer, InitParamsSetsPacketsPerPass) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  LogCapture log;
+  st.InitParams(nullptr, 0, 0, 8);
+  EXPECT_EQ(1u, st.SendQueueSize());
+  st.InitParams(nullptr, 0, 102400, 8);
+  EXPECT_EQ(5u, st.SendQueueSize());
+  st.InitParams(nullptr, 0, kBandwidth50, 8);
+  EXPECT_EQ(50u, st.SendQueueSize());
+  // Taken as signed: a value with the top bit set counts as negative.
+  st.InitParams(nullptr, 0, 0x80000000u, 8);
+  EXPECT_EQ(1u, st.SendQueueSize());
+  ASSERT_EQ(1u, log.Count("SecureTransfer::InitParams m_uiSendQueueSize=5,m_bandwidth=102400,m_cacheSize=8"));
+  for (const LogLine& l : log.Lines()) {
+    EXPECT_EQ(ReportLogCategory, l.category);
+    EXPECT_EQ(ReportLogSubType, l.subType);
+    EXPECT_EQ(Log::kWarning, l.level);
+  }
+}
+
+TEST(SecureTransfer, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  st.InitParams(nullptr, 0, kBandwidth50, 8);
+  LogCapture log;
+  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
+  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(nullptr, b);
+  EXPECT_NE(a, b);
+  char line[96];
+  snprintf(line, sizeof line, "SecureTransfer创建key=%p,keyid=1", a);
+  EXPECT_EQ(1u, log.Count(line));
+  snprintf(line, sizeof line, "SecureTransfer创建key=%p,keyid=2", b);
+  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(0u, st.KeyCount());
+
+  // A key that posted nothing is not in the table: it cannot be released,
+  // and stays good for posting.
+  EXPECT_EQ(-1, st.ReleaseKey(a));
+  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p已不存在,释放失败,keyid=1", a);
+  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(0, Post(st, a, Block(100, 7, 1, 1, 42)));
+  EXPECT_EQ(1u, st.KeyCount());
+  EXPECT_EQ(0, st.ReleaseKey(a));
+  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p,keyid=1", a);
+  EXPECT_EQ(1u, log.Count(line));
+  snprintf(line, sizeof line,
+           "SecureTransfer添加数据包信息,key=7-9-10-11-12,roletype=1,index=42,key addr=%p", a);
+  EXPECT_EQ(1u, log.Count(line));
+}
+
+TEST(SecureTransfer, PostPacketRefusals) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  st.InitParams(nullptr, 0, kBandwidth50, 8);
+  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+  ASSERT_NE(nullptr, key);
+  LogCapture log;
+  const Bytes b = Block(1024, 1, 1, 1, 1);
+
+  EXPECT_EQ(-1, Post(st, nullptr, b));
+  EXPECT_EQ(-1, st.PostPacket(key, nullptr, 100, nullptr, 0));
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 0, nullptr, 0));
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), -5, nullptr, 0));
+  // Shorter than the block header.
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 27, nullptr, 0));
+  char line[128];
+  snprintf(line, sizeof line, "SecureTransfer参数错误：key=%p,pData=%p,len=%d ", key,
+           static_cast<const void*>(b.data()), -5);
+  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(5u, log.Count("SecureTransfer参数错误："));
+
+  int notAKey = 0;
+  EXPECT_EQ(-1000, Post(st, &notAKey, Block(100, 1, 1, 1, 1)));
+  EXPECT_EQ(1u, log.Count("SecureTransfer添加数据包信息,key 无效key.异常"));
+
+  // 1024 and more pass no MTU; 1020..1023 could never open a packet.
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1024, nullptr, 0));
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1023, nullptr, 0));
+  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1020, nullptr, 0));
+  EXPECT_EQ(3u, log.Count("SecureTransfer数据包长度超过MTU最大值,返回错误"));
+  EXPECT_EQ(0u, st.KeyCount());
+  EXPECT_EQ(0, st.PostPacket(key, b.data(), 1019, nullptr, 0));
+  EXPECT_EQ(1019u + 18u, st.CachedBytes());
+}
+
+TEST(SecureTransfer, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  g_cacheFull = CacheFullCalls();
+  // Cache size 0: every block finds the cache full.
+  st.InitParams(&OnCacheFull, 77, kBandwidth50, 0);
+  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
+  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+  LogCapture log;
+  const Bytes blk = Block(100, 3, 2, 1, 9);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(-1, Post(st, a, blk));
+  EXPECT_EQ(3, g_cacheFull.count);
+  EXPECT_EQ(a, g_cacheFull.lastKey);
+  EXPECT_EQ(77u, g_cacheFull.lastUserValue);
+  const std::string fullLine =
+      "SecureTransfer缓冲区满,添加数据包信息丢弃.cache=0(B),key=3-5-6-7-8,roletype=2,index=9,len=100";
+  EXPECT_EQ(1u, log.Count(fullLine));
+  EXPECT_EQ(0u, st.KeyCount());
+
+  // Each key has its own episode.
+  EXPECT_EQ(-1, Post(st, b, blk));
+  EXPECT_EQ(2u, log.Count(fullLine));
+  EXPECT_EQ(b, g_cacheFull.lastKey);
+
+  // A pass well inside the episode keeps it; a refusal refreshes its tick.
+  plat::AdvanceClock(5000);
+  st.SendPass();
+  EXPECT_EQ(-1, Post(st, a, blk));
+  EXPECT_EQ(2u, log.Count(fullLine));
+  // 10 001 ms after the last refusal, the next pass ends the episode.
+  plat::AdvanceClock(10001);
+  st.SendPass();
+  EXPECT_EQ(-1, Post(st, a, blk));
+  EXPECT_EQ(3u, log.Count(fullLine));
+  EXPECT_EQ(6, g_cacheFull.count);
+}
+
+TEST(SecureTransfer, CacheLimitCountsEighteenBytesBesideEachBlock) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  st.InitParams(nullptr, 0, kBandwidth50, 1);
+  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+  const Bytes blk = Block(1019, 1, 1, 1, 1);
+  // 1011 x 1037 = 1 048 407 bytes stays below 1 MiB; one more does not.
+  for (int i = 0; i < 1011; ++i) ASSERT_EQ(0, Post(st, key, blk)) << i;
+  EXPECT_EQ(1011u * 1037u, st.CachedBytes());
+  EXPECT_EQ(-1, Post(st, key, blk));
+  // A smaller block still fits: 1 048 407 + 50 + 18 < 1 048 576.
+  EXPECT_EQ(0, Post(st, key, Block(50, 1, 1, 1, 1)));
+  // Packing gives the room back.
+  st.SendPass();
+  EXPECT_EQ(50u, cap.Count());
+  EXPECT_EQ((1011u - 50u) * 1037u + 68u, st.CachedBytes());
+}
+
+TEST(SecureTransfer, ReleasedKeyIsRetiredOnceDrained) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  st.InitParams(nullptr, 0, 0, 8);  // one packet per pass
+  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
+  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+  ASSERT_EQ(0, Post(st, a, Block(100, 1, 1, 1, 1)));
+  ASSERT_EQ(0, st.ReleaseKey(a));
+  LogCapture log;
+  // The released key's block is still sent; the key stays until a build
+  // finds its queue empty.
+  st.SendPass();
+  std::vector<Bytes> sent = cap.Take();
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(0, st.Acknowledge(Decode(sent[0]).header.serialnum));
+  EXPECT_EQ(1u, st.KeyCount());
+  EXPECT_EQ(0u, log.Count("SecureTransfer释放key="));
+
+  ASSERT_EQ(0, Post(st, b, Block(100, 2, 1, 1, 1)));
+  st.SendPass();
+  sent = cap.Take();
+  ASSERT_EQ(1u, sent.size());
+  EXPECT_EQ(2u, Decode(sent[0]).header.first.h0);
+  EXPECT_EQ(0, st.Acknowledge(Decode(sent[0]).header.serialnum));
+  char line[96];
+  snprintf(line, sizeof line, "SecureTransfer释放key=%p,keyid=1", a);
+  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(1u, st.KeyCount());  // b: posted, not released
+
+  // The retired handle is unknown from now on (checked by address only).
+  EXPECT_EQ(-1000, Post(st, a, Block(100, 1, 1, 1, 1)));
+  EXPECT_EQ(-1, st.ReleaseKey(a));
+  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p已不存在,释放失败,keyid=0", a);
+  EXPECT_EQ(1u, log.Count(line));
+
+  // An unreleased key with an empty queue is never retired.
+  st.SendPass();
+  EXPECT_EQ(1u, st.KeyCount());
+  ASSERT_EQ(0, st.ReleaseKey(b));
+  st.SendPass();
+  EXPECT_EQ(0u, st.KeyCount());
+  EXPECT_EQ(0u, cap.Count());
+}
+
+TEST(SecureTransfer, StatisticsAreLoggedAndReset) {
+  PacketCapture cap;
+  SecureTransfer st(cap.Sink());
+  st.InitParams(nullptr, 0, kBandwidth50, 8);
+  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+  ASSERT_EQ(0, Post(st, key, Block(100, 1, 1, 1, 1)));
+  ASSERT_EQ(0, Post(st, key, Block(200, 1, 1, 1, 1)));
+  st.SendPass();  // one packet: 4 + 28 + (6 + 72) + (6 + 172) + 18 = 306
+  plat::AdvanceClock(200);
+  st.SendPass();  // resent once
+  LogCapture log;
+  st.LogAndResetStatistics();
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]收到数据包总个数:2,收到数据总长度:336"));
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]发送数据包总个数:2,发送数据总长度:612"));
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]重发数据包总个数:1,重发数据总长度:306"));
+  st.LogAndResetStatistics();
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]收到数据包总个数:0,收到数据总长度:0"));
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]发送数据包总个数:0,发送数据总长度:0"));
+  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]重发数据包总个数:0,重发数据总长度:0"));
+  EXPECT_EQ(6u, log.Lines().size());
+}
+
+}  // namespace
