@@ -1,0 +1,127 @@
+// The process-wide coordinator behind the exported functions: start-up, the
+// server address configuration, supervision of the local address, and the
+// hand-over of every host record to the report session as a local message.
+// It never sends anything on the network itself.
+//
+// Threads: the exports may be called from any host thread. Start-up holds the
+// coordinator lock exclusively from its check of the state on; the record
+// checks and the default-address accessor hold it shared. Lock order:
+// SecureTransfer's lock before the coordinator lock; the conversion lock and
+// the direct-address lock are innermost.
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "api/DefaultAddrFailureCallBack.h"
+#include "api/DirectRecverAddr.h"
+#include "api/RecverAddrConverter.h"
+#include "asynmodel/PeerAddress.h"
+#include "report/SecureTransfer.h"
+#include "tzhelper/TzSingleTon.h"
+#include "tzhelper/Tzautolock.h"
+#include "veltrane.h"
+
+namespace plat { class Event; }
+class TzThread;
+class TzCustomTimerEx;
+
+// Start-up results.
+enum RouterInitResult : int32_t {
+  Init_OK = 0,
+  Init_NoStprc = -10,
+  Init_NoLocalIp = -11,
+  Init_NoMemory = 4,
+  Init_WsaFailed = 11,
+  Init_AsynInitFailed = 12,
+  Init_AsynStartFailed = 13,
+  Init_AlreadyStarted = 15,
+  Init_BindFailed = 23,
+};
+// Record posting results.
+enum RouterReportResult : int32_t {
+  Report_OK = 0,
+  Report_NotStarted = 14,
+  Report_WrongType = 21,
+};
+
+class RouterAccessManager : public TzSingleTon<RouterAccessManager> {
+ public:
+  static constexpr const char* kVersionBanner = "brisa_version Veltrane：2.3.14.25dll";
+  static constexpr uint32_t kMaxServers = 10;
+
+  // Start-up. The exports pass entry count 1 and a null relay subscriber.
+  int32_t Init(VeltAdjustCallback callback, uint32_t ignored1, int32_t nType, const char* localIp,
+               uint16_t firstPort, uint32_t ignored2, uint16_t lastPort,
+               const StprcAddrEntry* entries, uint32_t entryCount, uint8_t adaptive,
+               void* relaySubscriber, uint32_t ignored3);
+
+  // Host records: 0, 14 before start-up, 21 for a relay coordinator. A failed
+  // post is only logged. ipField is a 16-byte field copied as it is.
+  int32_t ReportCallInfo(const void* record, uint32_t length, const char* ipField, uint16_t port);
+  int32_t ReportSecurePacket(const void* data, uint32_t length);
+
+  // Server address configuration.
+  int32_t SetStpRc(const StprcAddrEntry* entries, uint32_t count);
+  void SetConfigDir(const char* directory);
+  void AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
+  void EndCovertRecverAddr();
+  bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out);
+
+  // The default UDP address (host order), read by the report session for the
+  // local address of its sends. Takes the coordinator lock shared.
+  void GetDefaultAddr(uint32_t* ip, uint16_t* port);
+  DirectRecverAddr& Direct() { return DirectRecverAddr::Global(); }
+  SecureTransfer& Secure() { return m_secure; }
+  uint32_t ReportSid() const { return m_report_sid.load(); }
+  bool Started() const { return m_state.load() == 1; }
+
+  // Observer of default-address failures, and its events (signalled on each).
+  plat::Event* TcpFailureEvent() { return m_tcpFailureEvent; }
+  plat::Event* UdpFailureEvent() { return m_udpFailureEvent; }
+
+ private:
+  friend class TzSingleTon<RouterAccessManager>;
+  RouterAccessManager();
+  ~RouterAccessManager() = delete;  // lives until the process ends
+
+  int32_t StartAsynModel();
+  void StopAsynModel(bool full);
+  bool StartIpSupervision();
+  static void IpResetThread(void* owner, void* arg);
+  void IpResetProc();
+  bool IpResetPass();  // one pass; true when it bound or watched, false after a failed walk
+  void SetDefaultAddrFields(const char* ip, uint16_t port);
+
+  TzRWLock m_lock;                   // the coordinator lock
+  std::atomic<int32_t> m_state{0};   // 1 once started; never reset
+  std::atomic<int32_t> m_type{0};
+  // The host's address values. A repeated start-up rewrites them without the
+  // lock while the supervision thread reads them; the text fields are guarded
+  // by m_addrLock so neither side reads half a string.
+  TzLock m_addrLock;
+  char m_localIp[16] = {};
+  std::atomic<uint16_t> m_localPort{0};
+  void* m_relaySubscriber = nullptr;
+  uint32_t m_defaultIp = 0;          // guarded by m_lock
+  uint16_t m_defaultPort = 0;
+  int32_t m_serverCount = 0;
+  AsynModel::PeerAddress m_stprcServers[kMaxServers];  // [0] under m_addrLock
+  uint8_t m_wsaStarted = 0;
+  std::atomic<uint8_t> m_logOpened{0};
+  TzCustomTimerEx* m_relayTimer = nullptr;
+  uint8_t m_b_asynmodel_started = 0;
+  std::atomic<uint32_t> m_report_sid{0};
+  TzThread* m_ipSupervisionThread = nullptr;
+  DefaultAddrFailureCallBack m_failureCallBack;
+  plat::Event* m_tcpFailureEvent;
+  plat::Event* m_udpFailureEvent;
+  std::atomic<uint32_t> m_portRangeStart{0};
+  std::atomic<uint32_t> m_portRangeEnd{0};
+  std::atomic<int32_t> m_initialized{-1};
+  SecureTransfer m_secure;
+  std::string m_boundIp;             // guarded by m_addrLock
+  std::atomic<uint8_t> m_adaptive{0};
+  RecverAddrConverter m_converter;
+  std::atomic<uint32_t> m_lastRelayStatus{0};
+};

@@ -1,0 +1,104 @@
+// Start-up codes and lines, single-port and port-range binding, and the
+// supervision thread's lines.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "e2e_client.h"
+
+using namespace e2e;
+
+TEST(StartUp, SecondCallReturns15AndKeepsTheBoundAddress) {
+  TestServer stprc, qos;
+  LogCollector log;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn] 启动成功,IP自适应状态:自适应"));
+  EXPECT_EQ(1u, log.Count("[Kelvarn] 版本:brisa_version Veltrane：2.3.14.25dll"));
+  ClientAddr first;
+  ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &first));
+
+  EXPECT_EQ(15, InitVeltrane(0, 0, "127.0.0.1", 6000, 0, 6010, "127.0.0.1", stprc.Port()));
+  EXPECT_EQ(1u, log.Count("RouterAccessManager::Init has been inited..."));
+  EXPECT_EQ(2u, log.Count("[Kelvarn] 版本:brisa_version Veltrane：2.3.14.25dll"));
+  // Records still leave from the address bound by the first call.
+  Received r;
+  std::vector<uint8_t> record = Pattern(12, 4);
+  ASSERT_TRUE(Eventually([&] {
+    ReportMeetingQosInfo(record.data(), 12);
+    return qos.ReceiveMsg(vpeer::kMsgQosRecord, &r, 50);
+  }));
+  EXPECT_EQ(first.ep, r.from);
+}
+
+TEST(StartUp, EmptyLocalIpGivesMinus11) {
+  TestServer stprc;
+  LogCollector log;
+  EXPECT_EQ(-11, InitVeltrane(0, 0, "", 0, 0, 0, "127.0.0.1", stprc.Port()));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn] 输入的ip地址为空！！"));
+  std::vector<uint8_t> record = Pattern(10, 1);
+  EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
+}
+
+TEST(StartUp, APortThatCannotBeBoundGives23AndALaterCallCanSucceed) {
+  int fd = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(0, bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof(a)));
+  socklen_t len = sizeof(a);
+  getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+  const uint16_t taken = ntohs(a.sin_port);
+
+  TestServer stprc, qos;
+  LogCollector log;
+  EXPECT_EQ(23, InitVeltrane(0, 0, "127.0.0.1", taken, 0, taken, "127.0.0.1", stprc.Port()));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn] 绑定端口失败:127.0.0.1:" + std::to_string(taken)));
+  std::vector<uint8_t> record = Pattern(10, 1);
+  EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
+  close(fd);
+  // The framework and the session made by the failed call are reused.
+  EXPECT_EQ(0, InitVeltrane(0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
+  ClientAddr client;
+  EXPECT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
+}
+
+TEST(StartUp, PortRangeModeBindsFromTheRangeThroughTheSupervisionThread) {
+  TestServer stprc;
+  LogCollector log;
+  // A range high in the ephemeral area, unlikely to be busy.
+  const uint16_t first = 47100, last = 47110;
+  ASSERT_EQ(0, InitVeltrane2(0, 0, "127.0.0.1", first, 0, last, "127.0.0.1", stprc.Port(), 0));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn]设定端口有误:127.0.0.1:47100,IP自适应状态:非自适应"));
+  ASSERT_TRUE(log.WaitFor("[Kelvarn][IPRESET]重新设置默认UDP地址成功, addr:127.0.0.1:"));
+  // The session asks STPRC from the bound port: first .. last + 99.
+  ASSERT_TRUE(Eventually([&] {
+    VELT_TestAdvanceClock(500);
+    Received r;
+    if (!stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r, 50)) return false;
+    EXPECT_GE(r.from.port, first);
+    EXPECT_LE(r.from.port, last + 99);
+    return true;
+  }));
+  VELT_TestAdvanceClock(3000);
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][IPRESET]重新设置默认UDP地址时,Ip没有变化Local IP:127.0.0.1,自适应状态:非自适应"));
+}
+
+TEST(StartUp, EveryPortRefusedGivesOneFailureLinePerPass) {
+  TestServer stprc;
+  LogCollector log;
+  // An address of no local interface: every bind is refused, nothing is sent.
+  ASSERT_EQ(0, InitVeltrane2(0, 0, "192.0.2.1", 47200, 0, 47202, "127.0.0.1", stprc.Port(), 0));
+  const std::string line = "[Kelvarn][IPRESET]重新设置默认UDP地址失败(47203:47203)，循环了开始到结束都没成功，:47200-47202";
+  ASSERT_TRUE(Eventually([&] {
+    VELT_TestAdvanceClock(10);
+    return log.Count(line) >= 1;
+  }));
+  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(0u, log.Count("重新设置默认UDP地址成功"));
+}

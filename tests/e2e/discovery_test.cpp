@@ -1,0 +1,206 @@
+// QoS server discovery through STPRC servers, driven through the exports
+// with loopback sockets playing the STPRC servers and the QoS server.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "e2e_client.h"
+
+using namespace e2e;
+
+namespace {
+
+StprcAddrEntry Entry(uint16_t port, uint32_t group) {
+  StprcAddrEntry e;
+  memset(&e, 0, sizeof(e));
+  strcpy(e.stprcIp, "127.0.0.1");
+  e.stprcPort = port;
+  e.groupid = group;
+  return e;
+}
+
+// Advances the library's clock by 500 ms steps until server sees a 6801.
+bool AskedWithin(TestServer& server, int steps, Received* r) {
+  for (int i = 0; i < steps; ++i) {
+    if (server.ReceiveMsg(vpeer::kMsgStprcRequest, r, 30)) return true;
+    VELT_TestAdvanceClock(500);
+  }
+  return server.ReceiveMsg(vpeer::kMsgStprcRequest, r, 200);
+}
+
+}  // namespace
+
+TEST(Discovery, AsksAtOnceAndEvery500msUntilAnsweredThenUsesTheAnswer) {
+  TestServer stprc, qos;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  Received r;
+  ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  EXPECT_EQ(0u, r.d.bodyLen);
+  EXPECT_EQ(0u, r.d.msg.destSid);
+  EXPECT_EQ(vpeer::DatagramKind::kUnreliable, r.d.kind);
+  EXPECT_TRUE(stprc.Silent(100));  // nothing more until the next 500 ms tick
+  for (int i = 0; i < 3; ++i) {
+    VELT_TestAdvanceClock(500);
+    ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r)) << i;
+  }
+  // A non-zero result changes nothing; the asking goes on.
+  LogCollector log;
+  stprc.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp("127.0.0.1", qos.Port(), 1));
+  ASSERT_TRUE(log.WaitFor("[Kelvarn]STP发送来的地址结果不为0(1)，无可用地址，不做处理！！！"));
+  VELT_TestAdvanceClock(500);
+  ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+
+  stprc.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp("127.0.0.1", qos.Port(), 0));
+  ASSERT_TRUE(log.WaitFor("[Kelvarn]STP发送来的地址为:127.0.0.1:" + std::to_string(qos.Port()) + "！！"));
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(ReportAndReceive(qos, Pattern(33, 2), &body));
+  EXPECT_EQ(Pattern(33, 2), body);
+}
+
+TEST(Discovery, AsksAgainOnlyWhenTheAnswerIsOlderThan24Hours) {
+  TestServer stprc, qos;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  ClientAddr client;
+  ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body); }));
+  // Checked at 60 s steps: an hour later nothing is asked.
+  for (int i = 0; i < 60; ++i) VELT_TestAdvanceClock(60000);
+  EXPECT_TRUE(stprc.Silent(150));
+  LogCollector log;
+  VELT_TestAdvanceClock(86400000 - 3600000 + 60000);
+  Received r;
+  ASSERT_TRUE(AskedWithin(stprc, 4, &r));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] 超过24小时，向STPRC请求QOS服务器地址"));
+  // Records keep going to the old server meanwhile.
+  ASSERT_TRUE(ReportAndReceive(qos, Pattern(6, 1), &body));
+}
+
+TEST(Discovery, MovesToTheNextGroupWhenTheFirstNeverAnswers) {
+  TestServer silent, answering, qos, dummy;
+  ASSERT_EQ(0, StartWithStprc(dummy));  // start-up list: one unrelated server
+  StprcAddrEntry list[2] = {Entry(silent.Port(), 1), Entry(answering.Port(), 2)};
+  LogCollector log;
+  ASSERT_EQ(0, SetStpRc(list, 2));
+  Received r;
+  ASSERT_TRUE(silent.ReceiveMsg(vpeer::kMsgStprcRequest, &r));  // group 0 at once
+  ASSERT_TRUE(AskedWithin(answering, 10, &r));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] 没有收到QOS服务器，向下一组STPRC请求QOS服务器地址 m_curGroup:0 nextGroup:1,m_groupNum:2"));
+  answering.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp("127.0.0.1", qos.Port(), 0));
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(9, 9), &body); }));
+}
+
+TEST(Discovery, AGroupOfPortZeroEntriesLogsTenLinesAndSendsNothing) {
+  TestServer dummy, later;
+  ASSERT_EQ(0, StartWithStprc(dummy));
+  Received r;
+  ASSERT_TRUE(dummy.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  // Group 5's only entry has port 0: it is dropped, and group index 0 stays
+  // empty because group 6 follows it.
+  StprcAddrEntry list[2] = {Entry(0, 5), Entry(later.Port(), 6)};
+  LogCollector log;
+  ASSERT_EQ(0, SetStpRc(list, 2));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] 排序后输入的stprcIp地址 stprcPort为0"));
+  ASSERT_TRUE(log.WaitFor("stprc地址错误", 10));
+  SleepRealMs(100);
+  EXPECT_EQ(10u, log.Count("stprc地址错误"));
+  EXPECT_TRUE(dummy.Silent(100));
+  EXPECT_TRUE(later.Silent(50));
+}
+
+TEST(Discovery, SetStpRcReplacesTheListAndAsksGroupZeroAtOnce) {
+  TestServer first, second, qos;
+  ASSERT_EQ(0, StartWithStprc(first));
+  Received r;
+  ASSERT_TRUE(first.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  StprcAddrEntry list[1] = {Entry(second.Port(), 0)};
+  EXPECT_EQ(0, SetStpRc(list, 1));
+  ASSERT_TRUE(second.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  VELT_TestAdvanceClock(500);
+  ASSERT_TRUE(second.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  EXPECT_TRUE(first.Silent(100));
+}
+
+TEST(Discovery, SetStpRcResults) {
+  StprcAddrEntry one[1] = {Entry(4000, 0)};
+  EXPECT_EQ(-1, SetStpRc(one, 1));  // no report session yet
+  TestServer stprc;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  EXPECT_EQ(-2, SetStpRc(one, 0));
+  StprcAddrEntry zero[1] = {Entry(0, 0)};
+  EXPECT_EQ(-10, SetStpRc(zero, 1));
+
+  // Nine groups make a 2160-byte table, longer than a post carries: the post
+  // fails with 14, SetStpRc still returns 0 and the session keeps its list.
+  LogCollector log;
+  StprcAddrEntry nine[9];
+  for (uint32_t g = 0; g < 9; ++g) nine[g] = Entry(static_cast<uint16_t>(30000 + g), g);
+  EXPECT_EQ(0, SetStpRc(nine, 9));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] SetStpRc Report_RC_ADDR_CMD 发送到session 地址 ret:14"));
+
+  // Ids 7, 3, 7, 3: two groups in input order, a 480-byte table.
+  TestServer a, b, c, d;
+  StprcAddrEntry mixed[4] = {Entry(a.Port(), 7), Entry(b.Port(), 3), Entry(c.Port(), 7), Entry(d.Port(), 3)};
+  EXPECT_EQ(0, SetStpRc(mixed, 4));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] SetStpRc Report_RC_ADDR_CMD 发送到session 地址 ret:0"));
+  Received r;
+  ASSERT_TRUE(b.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  ASSERT_TRUE(d.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
+  EXPECT_TRUE(a.Silent(50));
+  EXPECT_TRUE(log.WaitFor("index:1", 1));
+}
+
+TEST(Discovery, DirectAddressAndConversionMapApplyToTheAnswer) {
+  TestServer stprc, announced, translated;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  VELT_CovertRecverAddr_Add("127.0.0.1", announced.Port(), "127.0.0.1", translated.Port());
+  VELT_CovertRecverAddr_End();
+  ClientAddr client;
+  ASSERT_TRUE(AnswerStprc(stprc, announced.Local(), &client));
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(translated, Pattern(7, 7), &body); }));
+  EXPECT_TRUE(announced.Silent(50));
+}
+
+TEST(Discovery, BadAnswersNeverChangeTheServer) {
+  TestServer stprc, qos;
+  ASSERT_EQ(0, StartWithStprc(stprc));
+  ClientAddr client;
+  ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
+  std::vector<uint8_t> body;
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body); }));
+  qos.Drain();
+
+  LogCollector log;
+  std::vector<uint8_t> shortAnswer = StpAddrResp("127.0.0.1", 9, 0);
+  shortAnswer.resize(21);
+  stprc.SendData(client.ep, vpeer::kMsgStprcAnswer, 0, client.sid, shortAnswer);
+  ASSERT_TRUE(log.WaitFor("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！"));
+  // Random bodies of the three message types that name servers, every
+  // address forced onto loopback: the server must stay where it is.
+  uint32_t x = 12345;
+  auto next = [&x] { x = x * 1103515245u + 12345u; return x >> 8; };
+  for (int i = 0; i < 300; ++i) {
+    std::vector<uint8_t> b(next() % 120);
+    for (auto& v : b) v = static_cast<uint8_t>(next());
+    const uint32_t types[] = {vpeer::kMsgStprcAnswer, vpeer::kMsgAdjustNotify, 4001};
+    const uint32_t type = types[i % 3];
+    if (type == vpeer::kMsgStprcAnswer && b.size() >= 22) {
+      memset(b.data(), 0, 16);
+      memcpy(b.data(), "127.0.0.1", 9);
+      b[18] = 1;  // non-zero result: refused whatever the port
+    }
+    if (type == 4001) {
+      b.resize(240 * (1 + next() % 2));
+      for (size_t e = 0; e + 24 <= b.size(); e += 24) {
+        memset(b.data() + e, 0, 16);
+        memcpy(b.data() + e, "127.0.0.1", 9);
+      }
+    }
+    stprc.SendData(client.ep, type, 0, client.sid, b);
+  }
+  ASSERT_TRUE(ReportAndReceive(qos, Pattern(5, 2), &body));
+  EXPECT_EQ(Pattern(5, 2), body);
+}

@@ -1,0 +1,39 @@
+// Starting the library against loopback test servers, shared by the suites.
+#pragma once
+#include <cstdint>
+#include <vector>
+
+#include "e2e_support.h"
+#include "veltrane.h"
+#include "velt_test_hooks.h"
+
+namespace e2e {
+
+// The library's report session as seen by a server: where its datagrams come
+// from and its session id.
+struct ClientAddr {
+  vpeer::Endpoint ep;
+  uint32_t sid = 0;
+};
+
+// Starts the library in single-port mode on 127.0.0.1 (system-chosen port)
+// with one STPRC server; returns the start-up code.
+int32_t StartWithStprc(const TestServer& stprc, VeltAdjustCallback cb = nullptr);
+
+// Waits for the session's 6801 at stprc and answers it with a 6802 naming
+// `qos` (result 0). Returns the client's address.
+bool AnswerStprc(TestServer& stprc, const vpeer::Endpoint& qos, ClientAddr* client, uint32_t result = 0);
+
+// Reports one record and waits for it at server as 1116; out gets its body.
+bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body);
+
+inline vpeer::Endpoint Loopback(uint16_t port) {
+  vpeer::Endpoint e;
+  e.ip = 0x7F000001u;
+  e.port = port;
+  return e;
+}
+
+std::vector<uint8_t> Pattern(size_t n, uint8_t seed);
+
+}  // namespace e2e
