@@ -111,7 +111,7 @@ class AckingPeer {
       if (bytes >= kUdpHeaderReliable && bytes <= sizeof buf && buf[kUdpOffReliable] == 1 && buf[kUdpOffAck] == 0) {
         seen_.fetch_add(1);
         uint8_t ack[kUdpAckLength];
-        WriteAck(ack, ReadLe32(buf + kUdpOffSn));
+        WriteAck(ack, wire::GetU32(buf + kUdpOffSn));
         plat::SendToNow(send_, ack, sizeof ack, from);
       }
     }

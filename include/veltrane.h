@@ -175,7 +175,8 @@ VELT_API SecureTransferKey SecureTransfer_CreateKey(uint32_t k0, uint32_t k1, ui
  * posted / is already retired; -2 not initialised. */
 VELT_API int32_t SecureTransfer_ReleaseKey(SecureTransferKey key);
 /* data starts with a 28-byte block header. 0 queued; -1 not initialised,
- * bad argument, length of 1024 or more, cache full or out of memory;
+ * bad argument, a block shorter than its 28-byte header or longer than
+ * 1019 bytes (the most one packet carries), cache full or out of memory;
  * -1000 unknown key. */
 VELT_API int32_t SecureTransfer_PostPacket3(SecureTransferKey key, const void* data,
                                             int32_t length, const char* destIp,

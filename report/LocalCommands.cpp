@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace report {
 

@@ -3,7 +3,7 @@
 #include <climits>
 #include <cstring>
 
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace report {
 

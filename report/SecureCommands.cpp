@@ -2,7 +2,7 @@
 
 #include <climits>
 
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace report {
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "platform/clock.h"
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 #include "tzhelper/QosLog.h"
 
 // Made by CreateKey; the host holds its address. Destroyed only once the key

@@ -1,6 +1,6 @@
 #include "report/StprcCommands.h"
 
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace report {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 #include "tzhelper/QosLog.h"
 
 namespace report {

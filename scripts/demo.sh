@@ -7,12 +7,12 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/deps.sh
-install_deps
+install_deps "$VELT_DEMO_PACKAGES"
 
 build=${BUILD_DIR:-build-release}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELT_BUILD_BENCH=OFF >/dev/null
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DVELT_BUILD_BENCH=OFF -DVELT_BUILD_TESTS=OFF >/dev/null
 cmake --build "$build" --target veltrane-demo -j"$jobs"
 
 exec "$build/tools/veltrane-demo/veltrane-demo" "$@"

@@ -1,9 +1,12 @@
 # Sourced by the scripts: installs the Debian packages the build needs, once.
 VELT_PACKAGES="g++ cmake make libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev"
 
+# The demo needs only the compiler and the two libraries the core links.
+VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev"
+
 install_deps() {
   local missing=""
-  for p in $VELT_PACKAGES; do
+  for p in ${1:-$VELT_PACKAGES}; do
     dpkg -s "$p" >/dev/null 2>&1 || missing="$missing $p"
   done
   [ -z "$missing" ] && return 0

@@ -43,6 +43,14 @@ class Msg : public TzPooled<Msg, TzListMemAllocMethod> {
   int32_t Serialize(uint8_t* dest, uint32_t capacity, uint32_t* headerSize) const;
   // Body as a session sees it: pointer (null for an empty body) and length.
   void Body(const uint8_t** data, uint32_t* length) const;
+  // Once a send has serialized the datagram, the message refers to it (form
+  // 2) instead of the caller's bytes, which need not outlive the send call.
+  void UseDatagram(const SptrMemStream& datagram) {
+    form = MSG_DATA_MEMSTREAM;
+    sharedData = nullptr;
+    sharedLength = 0;
+    stream = datagram;
+  }
 };
 
 // Rebuilds a message event from a received datagram held in `stream` with

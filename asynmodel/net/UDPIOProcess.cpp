@@ -406,11 +406,7 @@ uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const S
   }
 
   // From here the Msg refers to the datagram, not to the caller's bytes.
-  Msg& msg = context->m_msg;
-  msg.form = MSG_DATA_MEMSTREAM;
-  msg.sharedData = nullptr;
-  msg.sharedLength = 0;
-  msg.stream = stream;
+  context->m_msg.UseDatagram(stream);
 
   data->stream = stream;
   data->context = context;

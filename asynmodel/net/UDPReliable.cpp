@@ -38,7 +38,7 @@ namespace {
 uint32_t RecordSn(const UDPIOData* data) {
   if (data->resend) return data->resend->m_sn;
   const uint8_t* buf = data->stream ? data->stream->Buffer() : nullptr;
-  return buf ? ReadLe32(buf + kUdpOffSn) : 0;
+  return buf ? wire::GetU32(buf + kUdpOffSn) : 0;
 }
 
 }  // namespace
@@ -81,11 +81,7 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
 
   // From here the Msg refers to the datagram, not to the caller's bytes; a
   // receipt shows the body as it went out.
-  Msg& msg = context->m_msg;
-  msg.form = MSG_DATA_MEMSTREAM;
-  msg.sharedData = nullptr;
-  msg.sharedLength = 0;
-  msg.stream = stream;
+  context->m_msg.UseDatagram(stream);
 
   data->stream = stream;
   data->context = context;
@@ -237,7 +233,7 @@ int UDPIOProcess::AliableRecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, E
   MemStream* stream = data->stream.get();
   const uint8_t* buf = stream->Buffer();
   const uint32_t received = data->transferred;
-  const uint32_t sn = ReadLe32(buf + kUdpOffSn);
+  const uint32_t sn = wire::GetU32(buf + kUdpOffSn);
 
   if (buf[kUdpOffAck] != 1) {
     // Acknowledge first, duplicates included: the peer resends until one of

@@ -30,12 +30,12 @@ uint32_t BuildDataDatagram(const Msg& msg, bool reliable, uint32_t sn, SptrMemSt
   if (!stream || !stream->Buffer()) return UdpBuild_NoStream;
 
   uint8_t* buf = stream->Buffer();
-  WriteLe16(buf + kUdpOffVersion, kUdpVersion);
-  WriteLe16(buf + kUdpOffLength, static_cast<uint16_t>(total));
-  WriteLe16(buf + kUdpOffChecksum, 0);
+  wire::PutU16(buf + kUdpOffVersion, kUdpVersion);
+  wire::PutU16(buf + kUdpOffLength, static_cast<uint16_t>(total));
+  wire::PutU16(buf + kUdpOffChecksum, 0);
   buf[kUdpOffReliable] = reliable ? 1 : 0;
   buf[kUdpOffAck] = 0;
-  if (reliable) WriteLe32(buf + kUdpOffSn, sn);
+  if (reliable) wire::PutU32(buf + kUdpOffSn, sn);
   stream->SetDataLength(header);
 
   uint32_t imageHeader = 0;
@@ -45,26 +45,26 @@ uint32_t BuildDataDatagram(const Msg& msg, bool reliable, uint32_t sn, SptrMemSt
   stream->SetDataLength(header + static_cast<uint32_t>(written));
   stream->SetPayloadOffset(header + Msg::kWireHeader);
   const uint32_t length = stream->DataLength();
-  WriteLe16(buf + kUdpOffChecksum, UdpChecksum(buf + kUdpOffReliable, length - kUdpOffReliable));
+  wire::PutU16(buf + kUdpOffChecksum, UdpChecksum(buf + kUdpOffReliable, length - kUdpOffReliable));
   *out = stream;
   return UdpBuild_OK;
 }
 
 void WriteAck(uint8_t* out, uint32_t sn) {
-  WriteLe16(out + kUdpOffVersion, kUdpVersion);
-  WriteLe16(out + kUdpOffLength, kUdpAckLength);
-  WriteLe16(out + kUdpOffChecksum, 0);
+  wire::PutU16(out + kUdpOffVersion, kUdpVersion);
+  wire::PutU16(out + kUdpOffLength, kUdpAckLength);
+  wire::PutU16(out + kUdpOffChecksum, 0);
   out[kUdpOffReliable] = 1;
   out[kUdpOffAck] = 1;
-  WriteLe32(out + kUdpOffSn, sn);
-  WriteLe16(out + kUdpOffChecksum, UdpChecksum(out + kUdpOffReliable, kUdpAckLength - kUdpOffReliable));
+  wire::PutU32(out + kUdpOffSn, sn);
+  wire::PutU16(out + kUdpOffChecksum, UdpChecksum(out + kUdpOffReliable, kUdpAckLength - kUdpOffReliable));
 }
 
 UdpCheck CheckDataPacketValid(const uint8_t* data, uint32_t received, uint32_t capacity) {
   const uint32_t readable = received < capacity ? received : capacity;
 
   // A datagram too short to hold its version field shows version 0.
-  const uint16_t version = readable >= 2 ? ReadLe16(data + kUdpOffVersion) : 0;
+  const uint16_t version = readable >= 2 ? wire::GetU16(data + kUdpOffVersion) : 0;
   if (version != kUdpVersion) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:%u,期待版本:1",
@@ -73,13 +73,13 @@ UdpCheck CheckDataPacketValid(const uint8_t* data, uint32_t received, uint32_t c
   }
 
   // Anything shorter than the smallest header cannot describe itself.
-  if (readable < kUdpHeaderUnreliable || ReadLe16(data + kUdpOffLength) != received) {
+  if (readable < kUdpHeaderUnreliable || wire::GetU16(data + kUdpOffLength) != received) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的长度错误.");
     return UdpCheck_Length;
   }
 
-  if (ReadLe16(data + kUdpOffChecksum) !=
+  if (wire::GetU16(data + kUdpOffChecksum) !=
       UdpChecksum(data + kUdpOffReliable, readable - kUdpOffReliable)) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的校验和错误.");

@@ -16,6 +16,7 @@
 #include <cstdint>
 
 #include "asynmodel/net/MemStream.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace AsynModel {
 
@@ -65,20 +66,5 @@ enum UdpCheck { UdpCheck_OK = 0, UdpCheck_Version, UdpCheck_Length, UdpCheck_Che
 // value) and is returned. Reads at most min(received, capacity) bytes; the
 // caller still requires received <= 2048 afterwards.
 UdpCheck CheckDataPacketValid(const uint8_t* data, uint32_t received, uint32_t capacity);
-
-inline uint16_t ReadLe16(const uint8_t* p) {
-  return static_cast<uint16_t>(p[0] | (p[1] << 8));
-}
-inline uint32_t ReadLe32(const uint8_t* p) {
-  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
-}
-inline void WriteLe16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-inline void WriteLe32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 }  // namespace AsynModel

@@ -127,7 +127,7 @@ TEST(Records, LongerThan2030BytesFailThePostButReturn0) {
   TestServer stprc, qos;
   StartDiscovered(stprc, qos);
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(8, 1), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(8, 1), &body, 100); }));
   qos.Drain();
   LogCollector log;
   std::vector<uint8_t> record = Pattern(2031, 1);
@@ -147,7 +147,7 @@ TEST(Records, FlowLineCountsTheLastFiveSecondsAndRestartsFromZero) {
   TestServer stprc, qos;
   StartDiscovered(stprc, qos);
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(10, 1), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(10, 1), &body, 100); }));
   qos.Drain();
   LogCollector log;
   VELT_TestAdvanceClock(5000);  // closes the window of the start-up records
@@ -171,6 +171,10 @@ TEST(Records, FlowLineCountsTheLastFiveSecondsAndRestartsFromZero) {
 TEST(RecverFile, MissingEmptyOversizedAndColonLessFilesBehave) {
   TestServer stprc, qos;
   StartDiscovered(stprc, qos);
+  std::vector<uint8_t> body;
+  // Discovery must be complete first: a server installed while a direct
+  // address is set takes the direct address instead.
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(8, 1), &body, 100); }));
   LogCollector log;
   std::string dir = TempDir();
   SetVeltraneDir(dir.c_str());  // no file yet
@@ -189,7 +193,6 @@ TEST(RecverFile, MissingEmptyOversizedAndColonLessFilesBehave) {
   WriteFile(dir + "/qosRecverIP.txt", "");  // empty switches the direct address off
   SetVeltraneDir(dir.c_str());
   EXPECT_TRUE(log.WaitFor("[Kelvarn]从配置文件解析服务器地址 ip:,port:0"));
-  std::vector<uint8_t> body;
-  EXPECT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(8, 1), &body); }));
+  EXPECT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(8, 1), &body, 100); }));
   EXPECT_TRUE(log.WaitFor("[Kelvarn]设置config目录传入session，path:" + dir + "!\r\n"));
 }

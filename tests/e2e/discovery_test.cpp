@@ -64,7 +64,7 @@ TEST(Discovery, AsksAgainOnlyWhenTheAnswerIsOlderThan24Hours) {
   ClientAddr client;
   ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body, 100); }));
   // Checked at 60 s steps: an hour later nothing is asked.
   for (int i = 0; i < 60; ++i) VELT_TestAdvanceClock(60000);
   EXPECT_TRUE(stprc.Silent(150));
@@ -89,7 +89,7 @@ TEST(Discovery, MovesToTheNextGroupWhenTheFirstNeverAnswers) {
   EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] 没有收到QOS服务器，向下一组STPRC请求QOS服务器地址 m_curGroup:0 nextGroup:1,m_groupNum:2"));
   answering.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp("127.0.0.1", qos.Port(), 0));
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(9, 9), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(9, 9), &body, 100); }));
 }
 
 TEST(Discovery, AGroupOfPortZeroEntriesLogsTenLinesAndSendsNothing) {
@@ -160,7 +160,7 @@ TEST(Discovery, DirectAddressAndConversionMapApplyToTheAnswer) {
   ClientAddr client;
   ASSERT_TRUE(AnswerStprc(stprc, announced.Local(), &client));
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(translated, Pattern(7, 7), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(translated, Pattern(7, 7), &body, 100); }));
   EXPECT_TRUE(announced.Silent(50));
 }
 
@@ -170,7 +170,7 @@ TEST(Discovery, BadAnswersNeverChangeTheServer) {
   ClientAddr client;
   ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body); }));
+  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body, 100); }));
   qos.Drain();
 
   LogCollector log;

@@ -15,10 +15,11 @@ bool AnswerStprc(TestServer& stprc, const vpeer::Endpoint& qos, ClientAddr* clie
                         StpAddrResp(vpeer::IpToString(qos.ip).c_str(), qos.port, result));
 }
 
-bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body) {
+bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body,
+                      int timeoutMs) {
   if (ReportMeetingQosInfo(record.data(), static_cast<uint32_t>(record.size())) != 0) return false;
   Received r;
-  if (!server.ReceiveMsg(vpeer::kMsgQosRecord, &r)) return false;
+  if (!server.ReceiveMsg(vpeer::kMsgQosRecord, &r, timeoutMs)) return false;
   *body = r.Body();
   return true;
 }

@@ -25,7 +25,8 @@ int32_t StartWithStprc(const TestServer& stprc, VeltAdjustCallback cb = nullptr)
 bool AnswerStprc(TestServer& stprc, const vpeer::Endpoint& qos, ClientAddr* client, uint32_t result = 0);
 
 // Reports one record and waits for it at server as 1116; out gets its body.
-bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body);
+bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body,
+                      int timeoutMs = 3000);
 
 inline vpeer::Endpoint Loopback(uint16_t port) {
   vpeer::Endpoint e;

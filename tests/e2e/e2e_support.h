@@ -2,6 +2,7 @@
 // server (decoding with the peer's independent codec), and a collector of the
 // library's log lines through its exported log callback.
 #pragma once
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -63,7 +64,9 @@ void SleepRealMs(int ms);
 
 template <class Pred>
 bool Eventually(Pred pred, int timeoutMs) {
-  for (int waited = 0; waited < timeoutMs; waited += 5) {
+  // Real time: pred itself may block for a while.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+  while (std::chrono::steady_clock::now() < deadline) {
     if (pred()) return true;
     SleepRealMs(5);
   }

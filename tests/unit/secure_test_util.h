@@ -14,7 +14,7 @@
 #include "report/LocalCommands.h"
 #include "report/SecureCommands.h"
 #include "report/SecureTransfer.h"
-#include "report/WireBytes.h"
+#include "tzhelper/TzWireBytes.h"
 
 namespace securetest {
 

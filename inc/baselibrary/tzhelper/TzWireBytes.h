@@ -1,7 +1,7 @@
-// Little-endian field access for the report command bodies. Bodies are packed
-// byte layouts shared with servers built elsewhere, so every field is read and
-// written byte by byte at its offset; no struct is ever copied onto the wire.
-// Callers check the body length before calling these.
+// Little-endian field access for everything that crosses a wire: datagram
+// headers and command bodies are packed byte layouts shared with peers built
+// elsewhere, so every field is read and written byte by byte at its offset;
+// no struct is ever copied onto the wire. Callers check lengths first.
 #pragma once
 #include <cstddef>
 #include <cstdint>
