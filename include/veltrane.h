@@ -117,7 +117,8 @@ typedef void (*VeltLogCallback)(uint64_t category, uint32_t subType, int level, 
  *    4  out of memory            11  socket layer failed to start
  *   12  framework init failed    13  framework start failed
  *   15  already started          23  binding the single UDP port failed
- * A first port lower than the last port selects port range mode.
+ * A first port other than 0 and lower than the last port selects port range
+ * mode; otherwise the first port alone is bound at start-up (0: any port).
  * InitVeltrane and InitVeltraneWithCallback run in IP adaptive mode. */
 VELT_API int32_t InitVeltrane(uint32_t unused1, int32_t nType, const char* localIp,
                               uint16_t firstPort, uint32_t unused2, uint16_t lastPort,
@@ -133,8 +134,9 @@ VELT_API int32_t InitVeltraneWithCallback(VeltAdjustCallback callback, uint32_t 
 
 /* ---- Configuration ------------------------------------------------------ */
 
-/* Replaces the STPRC list. 0 posted; -1 not started yet; -2 count 0;
- * -10 no entry usable (all ports 0 or beyond 10 groups of 10). */
+/* Replaces the STPRC list. 0 posted; -1 no start-up has got as far as
+ * creating the report session; -2 count 0; -10 no entry usable (all ports 0
+ * or beyond 10 groups of 10). */
 VELT_API int32_t SetStpRc(const StprcAddrEntry* entries, uint32_t count);
 
 /* Names the configuration directory; "<dir>/qosRecverIP.txt" may hold a
@@ -156,7 +158,8 @@ VELT_API uint32_t VELT_CovertRecverAddr_End(void);
  * 14 not started; 21 started as a relay (nType 1). */
 VELT_API int32_t ReportMeetingQosInfo(const void* record, uint32_t length);
 /* As above, to destIp (16-byte field):destPort instead of the current QoS
- * server when destPort is not 0. */
+ * server when destPort is not 0. A receiver address read from the file of
+ * SetVeltraneDir still wins over both. */
 VELT_API int32_t ReportMeetingQosInfo3(const void* record, uint32_t length,
                                        const char* destIp, uint16_t destPort);
 

@@ -18,7 +18,9 @@ struct Call {
   std::vector<uint8_t> record;
 };
 std::mutex g_mu;
-std::vector<Call> g_calls;
+// The library's workers outlive main and may still be inside OnAdjust while
+// statics are destroyed: the calls are never freed, only cleared.
+std::vector<Call>& g_calls = *new std::vector<Call>();
 
 void OnAdjust(int kind, void* record) {
   std::lock_guard<std::mutex> g(g_mu);

@@ -52,6 +52,18 @@ TEST(RouterAccess, EmptyStprcTextStillStartsWithoutPostingAList) {
   EXPECT_FALSE(log.Contains("[Kelvarn] 输入的stprcIp地址为:"));
 }
 
+TEST(RouterAccess, FirstPortZeroBindsTheSinglePortEvenWithALastPort) {
+  // The public header said any first port below the last selects port range
+  // mode; a first port of 0 keeps single port mode and is bound at start-up.
+  LogCapture log;
+  StprcAddrEntry e = Entry("127.0.0.1", kSinkPort, 0);
+  ASSERT_EQ(0, RouterAccessManager::GetInstance()->Init(nullptr, 0, 0, "127.0.0.1", 0, 0, 10, &e, 1, 0,
+                                                        nullptr, 0));
+  EXPECT_EQ(1u, log.Count("[Kelvarn] 绑定端口成功:127.0.0.1:0"));
+  EXPECT_EQ(0u, log.Count("[Kelvarn]设定端口有误"));
+  EXPECT_EQ(1u, log.Count("[Kelvarn]传入参数：nType:0,ip:127.0.0.1,端口起始:0-10"));
+}
+
 TEST(ReportSession, AListShorterThanOneGroupAsksNobody) {
   LogCapture log;
   ASSERT_EQ(0, StartCoordinator());
