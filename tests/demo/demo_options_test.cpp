@@ -17,28 +17,18 @@ bool Parse(std::vector<const char*> args, DemoOptions* o, std::string* err) {
 
 }  // namespace
 
-TEST(DemoOptions, DefaultsAndBothValueForms) {
+TEST(DemoOptions, BothValueForms) {
   DemoOptions o;
   std::string err;
-  ASSERT_TRUE(Parse({}, &o, &err)) << err;
-  EXPECT_EQ(2000u, o.count);
-  EXPECT_EQ(1000u, o.rate);
-  EXPECT_EQ(20u, o.adjust);
-  EXPECT_EQ(0, o.portFirst);
-  EXPECT_FALSE(o.FaultsActive());
-  ASSERT_TRUE(Parse({"--count=300", "--rate", "0", "--adjust=6", "--ports", "41000-41049", "--delay",
-                     "rand:20", "--quiet"},
-                    &o, &err))
+  ASSERT_TRUE(Parse({"--count=300", "--rate", "0", "--ports", "41000-41049", "--delay", "rand:20"}, &o, &err))
       << err;
   EXPECT_EQ(300u, o.count);
   EXPECT_EQ(0u, o.rate);
-  EXPECT_EQ(6u, o.adjust);
   EXPECT_EQ(41000, o.portFirst);
   EXPECT_EQ(41049, o.portLast);
   EXPECT_TRUE(o.delayRandom);
   EXPECT_EQ(20u, o.delayMs);
   EXPECT_TRUE(o.FaultsActive());
-  EXPECT_TRUE(o.quiet);
 }
 
 TEST(DemoOptions, RefusesBadValues) {

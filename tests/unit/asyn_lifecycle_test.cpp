@@ -2,6 +2,7 @@
 // count, the observer road and the calls that need a running manager.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <stdexcept>
 #include <string>
 
@@ -77,35 +78,28 @@ TEST(AsynLifecycle, StartStopDestroyFollowTheStateTable) {
 
   ASSERT_EQ(mgr->Init(1), 0u);
   ASSERT_EQ(mgr->Start(), 0u);
-  auto s = SptrSession(new RecordingSession());
+  SptrSession s(new RecordingSession());
   ASSERT_EQ(s->Start(), 0);
-  auto* rec = static_cast<RecordingSession*>(s.get());
-  EXPECT_TRUE(WaitUntil([&] { return rec->starts.load() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return Rec(s)->starts.load() == 1; }));
   EXPECT_EQ(mgr->PostMsg(s->GetSessionID(), 5, nullptr, 0, false), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return Rec(s)->messageCount.load() == 1; }));
   s->Terminate(0);
   ASSERT_EQ(mgr->Stop(), 0u);
   mgr->Destroy();
 }
 
-TEST(AsynLifecycle, FreeFunctionsDriveTheSingleton) {
-  ASSERT_EQ(AsynModel::Init(1), 0u);
+TEST(AsynLifecycle, InitWithZeroMakesOneWorkerPerProcessorAndFreeFunctionsDriveTheSingleton) {
+  ASSERT_EQ(AsynModel::Init(0), 0u);
+  AsynManager* mgr = AsynManager::GetInstance();
+  const uint32_t expected = std::min<uint32_t>(plat::ProcessorCount(), AsynManager::kMaxWorkers);
+  EXPECT_EQ(mgr->WorkerCount(), expected);
+  EXPECT_TRUE(WaitUntil([&] { return mgr->LiveWorkerCount() == expected; }));
   ASSERT_EQ(AsynModel::Start(), 0u);
-  EXPECT_EQ(AsynManager::GetInstance()->GetState(), Running);
+  EXPECT_EQ(mgr->GetState(), Running);
   EXPECT_EQ(AsynModel::PostMsg(12345, 1, nullptr, 0, false), 24u);
   AsynModel::Stop();
   AsynModel::Destroy();
-  EXPECT_EQ(AsynManager::GetInstance()->GetState(), Distroy);
-}
-
-TEST(AsynLifecycle, InitWithZeroMakesOneWorkerPerProcessor) {
-  AsynManager* mgr = AsynManager::GetInstance();
-  ASSERT_EQ(mgr->Init(0), 0u);
-  uint32_t expected = plat::ProcessorCount();
-  if (expected > AsynManager::kMaxWorkers) expected = AsynManager::kMaxWorkers;
-  EXPECT_EQ(mgr->WorkerCount(), expected);
-  EXPECT_TRUE(WaitUntil([&] { return mgr->LiveWorkerCount() == expected; }));
-  mgr->Destroy();
+  EXPECT_EQ(mgr->GetState(), Distroy);
 }
 
 TEST(AsynLifecycle, CallsThatNeedARunningManagerAnswer12) {
@@ -122,32 +116,24 @@ TEST(AsynLifecycle, CallsThatNeedARunningManagerAnswer12) {
   mgr->Destroy();
 }
 
-TEST(AsynLifecycle, PostTerminateEventTerminatesTheSession) {
+TEST(AsynLifecycle, PostTerminateEventTerminatesAndStopEmptiesTheSessionMap) {
   AsynManager* mgr = StartFramework(1);
   ASSERT_NE(mgr, nullptr);
-  auto s = SptrSession(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(s.get());
+  SptrSession s(new RecordingSession());
   ASSERT_EQ(s->Start(), 0);
   EXPECT_EQ(mgr->PostTerminateEvent(s->GetSessionID()), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return rec->terminates.load() == 1; }));
-  EXPECT_EQ(rec->lastTerminateReason.load(), 6001u);
+  EXPECT_TRUE(WaitUntil([&] { return Rec(s)->terminates.load() == 1; }));
+  EXPECT_EQ(Rec(s)->lastTerminateReason.load(), 6001u);
   EXPECT_FALSE(mgr->FindSession(s->GetSessionID()));
-  mgr->Stop();
-  mgr->Destroy();
-}
 
-TEST(AsynLifecycle, StopEmptiesTheSessionMap) {
-  AsynManager* mgr = StartFramework(1);
-  ASSERT_NE(mgr, nullptr);
-  auto a = SptrSession(new RecordingSession());
-  auto b = SptrSession(new RecordingSession());
+  SptrSession a(new RecordingSession()), b(new RecordingSession());
   ASSERT_EQ(a->Start(), 0);
   ASSERT_EQ(b->Start(), 0);
   EXPECT_EQ(mgr->GetSessionMap()->Size(), 2u);
   ASSERT_EQ(mgr->Stop(), 0u);
   EXPECT_EQ(mgr->GetSessionMap()->Size(), 0u);
   // Outside Running no terminate event is posted: the sessions live on.
-  EXPECT_EQ(static_cast<RecordingSession*>(a.get())->terminates.load(), 0);
+  EXPECT_EQ(Rec(a)->terminates.load(), 0);
   a->Terminate(0);
   b->Terminate(0);
   mgr->Destroy();
@@ -157,23 +143,17 @@ namespace {
 
 struct Observer : public SubScribeEventCallBack {
   void TCPDefaultListenPortFailureCallBack(const char* ip, uint32_t port, int32_t code) override {
-    kind = 0;
-    text = ip;
-    lastPort = port;
-    lastCode = code;
+    Record(0, ip, port, code);
     if (doThrow) throw std::runtime_error("observer");
   }
   void UDPDefaultPortFailureCallBack(const char* ip, uint32_t port, int32_t code) override {
-    kind = 1;
-    text = ip;
-    lastPort = port;
-    lastCode = code;
+    Record(1, ip, port, code);
     if (doThrow) throw 7;
   }
-  int kind = -1;
-  std::string text;
-  uint32_t lastPort = 0;
-  int32_t lastCode = 0;
+  void Record(int k, const char* ip, uint32_t port, int32_t code) {
+    seen = std::to_string(k) + " " + ip + " " + std::to_string(port) + " " + std::to_string(code);
+  }
+  std::string seen;
   bool doThrow = false;
 };
 
@@ -188,38 +168,31 @@ TEST(AsynObserver, InternalEventCallBackFormatsTheAddressAndCatchesTheObserver) 
   EXPECT_FALSE(mgr->InternalEventCallBack(FrameworkEventRecord{2, 32, &udpAddr}));
   EXPECT_TRUE(cap.Lines().empty());
 
-  mgr->RegisterEventCallBack(nullptr);
-  EXPECT_FALSE(mgr->InternalEventCallBack(FrameworkEventRecord{1, 32, &udpAddr}));
-  EXPECT_TRUE(cap.Contains(
-      "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户未注册观察实例。事件类型:UDP默认端口错误,IP=127.0.0.1,Port=6000"));
-  EXPECT_FALSE(mgr->InternalEventCallBack(FrameworkEventRecord{0, 5, &tcpAddr}));
-  EXPECT_TRUE(cap.Contains(
-      "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户未注册观察实例。事件类型:TCP默认监听错误,IP=10.0.1.2,Port=7000"));
-
+  const std::string prefix = "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，";
+  const FrameworkEventRecord udp{1, 32, &udpAddr}, tcp{0, 5, &tcpAddr};
+  const std::string udpText = "事件类型:UDP默认端口错误,IP=127.0.0.1,Port=6000";
+  const std::string tcpText = "事件类型:TCP默认监听错误,IP=10.0.1.2,Port=7000";
   Observer obs;
-  mgr->RegisterEventCallBack(&obs);
-  EXPECT_TRUE(mgr->InternalEventCallBack(FrameworkEventRecord{1, 32, &udpAddr}));
-  EXPECT_EQ(obs.kind, 1);
-  EXPECT_EQ(obs.text, "127.0.0.1");
-  EXPECT_EQ(obs.lastPort, 6000u);
-  EXPECT_EQ(obs.lastCode, 32);
-  EXPECT_TRUE(mgr->InternalEventCallBack(FrameworkEventRecord{0, 5, &tcpAddr}));
-  EXPECT_EQ(obs.kind, 0);
-  EXPECT_EQ(obs.text, "10.0.1.2");
-
-  obs.doThrow = true;
-  EXPECT_FALSE(mgr->InternalEventCallBack(FrameworkEventRecord{1, 32, &udpAddr}));
-  EXPECT_TRUE(cap.Contains(
-      "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户逻辑Catch()。事件类型:UDP默认端口错误,IP=127.0.0.1,Port=6000"));
-  EXPECT_FALSE(mgr->InternalEventCallBack(FrameworkEventRecord{0, 5, &tcpAddr}));
-  EXPECT_TRUE(cap.Contains(
-      "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户逻辑Catch()。事件类型:TCP默认监听错误,IP=10.0.1.2,Port=7000"));
+  for (int round = 0; round < 3; ++round) {
+    // No observer, an observer, a throwing observer.
+    mgr->RegisterEventCallBack(round == 0 ? nullptr : &obs);
+    obs.doThrow = round == 2;
+    EXPECT_EQ(mgr->InternalEventCallBack(udp), round == 1);
+    if (round == 1) {
+      EXPECT_EQ(obs.seen, "1 127.0.0.1 6000 32");
+    }
+    EXPECT_EQ(mgr->InternalEventCallBack(tcp), round == 1);
+    if (round == 1) {
+      EXPECT_EQ(obs.seen, "0 10.0.1.2 7000 5");
+    }
+  }
+  for (const std::string& kind : {udpText, tcpText}) {
+    EXPECT_EQ(cap.Count(prefix + "用户未注册观察实例。" + kind), 1u) << kind;
+    EXPECT_EQ(cap.Count(prefix + "用户逻辑Catch()。" + kind), 1u) << kind;
+  }
   mgr->RegisterEventCallBack(nullptr);
-}
 
-TEST(AsynObserver, SessionTimerChannelsFollowTheIdParity) {
-  AsynManager* mgr = AsynManager::GetInstance();
-  ASSERT_NE(mgr->GetSessionTimer(2), nullptr);
+  // Session timer channels follow the id's parity.
   EXPECT_EQ(mgr->GetSessionTimer(2)->Index(), 0u);
   EXPECT_EQ(mgr->GetSessionTimer(3)->Index(), 1u);
   EXPECT_EQ(mgr->GetSessionTimer(0xFFFFD7FFu), mgr->GetSessionTimer(1));

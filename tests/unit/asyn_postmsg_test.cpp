@@ -15,25 +15,20 @@ using namespace asyn_test;
 
 namespace {
 
-class PostMsgTest : public ::testing::Test {
+class PostMsgTest : public FrameworkTest<2> {
  protected:
   void SetUp() override {
-    mgr = StartFramework(2);
-    ASSERT_NE(mgr, nullptr);
+    FrameworkTest<2>::SetUp();
     session = SptrSession(new RecordingSession(Serial()));
-    rec = static_cast<RecordingSession*>(session.get());
+    rec = Rec(session);
     ASSERT_EQ(session->Start(), 0);
     sid = session->GetSessionID();
   }
   void TearDown() override {
     if (session) session->Terminate(0);
     session.reset();
-    if (mgr != nullptr) {
-      mgr->Stop();
-      mgr->Destroy();
-    }
+    FrameworkTest<2>::TearDown();
   }
-  AsynManager* mgr = nullptr;
   SptrSession session;
   RecordingSession* rec = nullptr;
   uint32_t sid = 0;
@@ -41,7 +36,7 @@ class PostMsgTest : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PostMsgTest, PointerAndLengthMustMatch) {
+TEST_F(PostMsgTest, PointerAndLengthMustMatchAndUnknownOrNonFindableSessionsAnswer24) {
   LogCapture cap;
   uint8_t byte = 1;
   const std::string line = "AsynManager::PostMsg() destSid = " + std::to_string(sid) + " 输入参数msgData和dataLen不匹配。";
@@ -49,6 +44,18 @@ TEST_F(PostMsgTest, PointerAndLengthMustMatch) {
   EXPECT_EQ(mgr->PostMsg(sid, 1, &byte, 0, false), 40u);
   EXPECT_EQ(mgr->PostMsg(sid, 1, &byte, 0, true), 40u);
   EXPECT_EQ(cap.Count(line), 3u);
+  cap.Clear();
+
+  EXPECT_EQ(mgr->PostMsg(sid + 1000, 1, nullptr, 0, false), 24u);
+  SessionProperty hidden = Serial();
+  hidden.findable = 0;
+  SptrSession s(new RecordingSession(hidden));
+  ASSERT_EQ(s->Start(1000), 0);  // no time-out timer for a non-findable session
+  EXPECT_FALSE(cap.Contains("需要设置超时Timer"));
+  EXPECT_EQ(mgr->PostMsg(s->GetSessionID(), 1, nullptr, 0, false), 24u);
+  EXPECT_TRUE(WaitUntil([&] { return Rec(s)->starts.load() == 1; }));
+  s->Terminate(0);
+  for (const LogLine& l : cap.Lines()) EXPECT_EQ(l.text.find("AsynManager::PostMsg()"), std::string::npos) << l.text;
 }
 
 TEST_F(PostMsgTest, NonSharedDataUpTo2048BytesIsCopied) {
@@ -73,50 +80,31 @@ TEST_F(PostMsgTest, NonSharedDataUpTo2048BytesIsCopied) {
   EXPECT_EQ(r.senderTransport, 0xFFFFFFFFu);  // queued on an ordered session without a sender
 }
 
-TEST_F(PostMsgTest, SharedDataArrivesByReferenceWhateverItsSize) {
+TEST_F(PostMsgTest, SharedDataArrivesByReferenceWhateverItsSizeAndEmptyBodiesAsNull) {
   std::vector<uint8_t> big(100000, 0x5A);
   ASSERT_EQ(mgr->PostMsg(sid, 11, big.data(), static_cast<uint32_t>(big.size()), true), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 1; }));
+  ASSERT_EQ(mgr->PostMsg(sid, 12, nullptr, 0, false), 0u);
+  ASSERT_EQ(mgr->PostMsg(sid, 13, nullptr, 0, true), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 3; }));
   std::lock_guard<std::mutex> g(rec->mu);
   EXPECT_EQ(rec->messages[0].pointer, big.data());
   EXPECT_EQ(rec->messages[0].length, big.size());
-}
-
-TEST_F(PostMsgTest, EmptyBodyArrivesAsNullAndZero) {
-  ASSERT_EQ(mgr->PostMsg(sid, 12, nullptr, 0, false), 0u);
-  ASSERT_EQ(mgr->PostMsg(sid, 13, nullptr, 0, true), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 2; }));
-  std::lock_guard<std::mutex> g(rec->mu);
-  for (const Received& r : rec->messages) {
-    EXPECT_EQ(r.pointer, nullptr);
-    EXPECT_EQ(r.length, 0u);
+  for (int i = 1; i < 3; ++i) {
+    EXPECT_EQ(rec->messages[i].pointer, nullptr);
+    EXPECT_EQ(rec->messages[i].length, 0u);
   }
 }
 
-TEST_F(PostMsgTest, UnknownAndNonFindableSessionsAnswer24) {
-  LogCapture cap;
-  EXPECT_EQ(mgr->PostMsg(sid + 1000, 1, nullptr, 0, false), 24u);
-  SessionProperty hidden = Serial();
-  hidden.findable = 0;
-  auto s = SptrSession(new RecordingSession(hidden));
-  ASSERT_EQ(s->Start(1000), 0);  // no time-out timer for a non-findable session
-  EXPECT_FALSE(cap.Contains("需要设置超时Timer"));
-  EXPECT_EQ(mgr->PostMsg(s->GetSessionID(), 1, nullptr, 0, false), 24u);
-  EXPECT_TRUE(WaitUntil([&] { return static_cast<RecordingSession*>(s.get())->starts.load() == 1; }));
-  s->Terminate(0);
-  for (const LogLine& l : cap.Lines()) EXPECT_EQ(l.text.find("AsynManager::PostMsg()"), std::string::npos) << l.text;
-}
-
 TEST_F(PostMsgTest, UnorderedAndParallelSessionsGetTheEventDirectly) {
-  auto unordered = SptrSession(new RecordingSession(Serial(false)));
-  auto parallel = SptrSession(new RecordingSession(Parallel()));
+  SptrSession unordered(new RecordingSession(Serial(false)));
+  SptrSession parallel(new RecordingSession(Parallel()));
   ASSERT_EQ(unordered->Start(), 0);
   ASSERT_EQ(parallel->Start(), 0);
   uint8_t body[3] = {1, 2, 3};
   ASSERT_EQ(mgr->PostMsg(unordered->GetSessionID(), 21, body, 3, false), 0u);
   ASSERT_EQ(mgr->PostMsg(parallel->GetSessionID(), 22, body, 3, false), 0u);
-  auto* u = static_cast<RecordingSession*>(unordered.get());
-  auto* p = static_cast<RecordingSession*>(parallel.get());
+  RecordingSession* u = Rec(unordered);
+  RecordingSession* p = Rec(parallel);
   EXPECT_TRUE(WaitUntil([&] { return u->messageCount.load() == 1 && p->messageCount.load() == 1; }));
   EXPECT_EQ(unordered->PendingEventCount(), 0u);
   {

@@ -14,29 +14,18 @@ using namespace asyn_test;
 
 namespace {
 
-// Holds the only worker while the cycle posts, so that every cycle reaches
-// the same high-water mark in the pools.
-class Gate : public Session {
- public:
-  int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
-    entered.store(1);
-    WaitUntil([&] { return open.load() != 0; });
-    return 0;
-  }
-  std::atomic<int> entered{0};
-  std::atomic<int> open{0};
-};
-
 constexpr int kMessages = 200;
 
+// The gate holds the only worker while the cycle posts, so that every cycle
+// reaches the same high-water mark in the pools.
 void Cycle(AsynManager* mgr) {
   ASSERT_EQ(mgr->Start(), 0u);
   SptrSession gate(new Gate());
   auto* g = static_cast<Gate*>(gate.get());
   SptrSession ordered(new RecordingSession(Serial(true)));
   SptrSession parallel(new RecordingSession(Parallel()));
-  auto* o = static_cast<RecordingSession*>(ordered.get());
-  auto* p = static_cast<RecordingSession*>(parallel.get());
+  RecordingSession* o = Rec(ordered);
+  RecordingSession* p = Rec(parallel);
   ASSERT_EQ(gate->Start(), 0);
   ASSERT_EQ(ordered->Start(), 0);
   ASSERT_EQ(parallel->Start(), 0);

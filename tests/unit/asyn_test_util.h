@@ -1,33 +1,26 @@
 // Helpers for the framework-core tests: a session that records what reaches
-// it, bounded waits, and a counting user-data object.
+// it, a gate that holds a worker, a counting user-data object and a fixture
+// with a running framework.
 #pragma once
 #include <atomic>
-#include <chrono>
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/UserDataInfo.h"
 #include "platform/system.h"
+#include "wait_util.h"
 
 namespace asyn_test {
 
 using namespace AsynModel;
 
-// Polls cond every millisecond of real time, at most timeoutMs.
-template <class F>
-bool WaitUntil(F cond, int timeoutMs = 10000) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!cond()) {
-    if (std::chrono::steady_clock::now() > deadline) return cond();
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
+inline std::string Sid(const Session* s) { return "[SID:" + std::to_string(s->GetSessionID()) + "] "; }
 
 // Counts its own destruction.
 class CountedUserData : public UserDataInfo {
@@ -118,6 +111,19 @@ class RecordingSession : public Session {
   std::atomic<int>* destroyed_;
 };
 
+// Holds a worker inside OnMessage until opened, so that events posted
+// meanwhile wait in the port.
+class Gate : public Session {
+ public:
+  int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
+    entered.store(1);
+    WaitUntil([&] { return open.load() != 0; });
+    return 0;
+  }
+  std::atomic<int> entered{0};
+  std::atomic<int> open{0};
+};
+
 inline SessionProperty Serial(bool ordered = true) {
   SessionProperty p;
   p.threadMode = ThreadMode_Serial;
@@ -131,11 +137,30 @@ inline SessionProperty Parallel() {
   return p;
 }
 
+inline RecordingSession* Rec(const SptrSession& s) { return static_cast<RecordingSession*>(s.get()); }
+
 // Init + Start with n workers; the manager of a test process.
 inline AsynManager* StartFramework(uint32_t workers) {
   AsynManager* mgr = AsynManager::GetInstance();
   if (mgr == nullptr || mgr->Init(workers) != 0 || mgr->Start() != 0) return nullptr;
   return mgr;
 }
+
+// A fixture whose framework runs with N workers and is stopped and destroyed
+// when the test ends.
+template <uint32_t N>
+class FrameworkTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    mgr = StartFramework(N);
+    ASSERT_NE(mgr, nullptr);
+  }
+  void TearDown() override {
+    if (mgr == nullptr) return;
+    if (mgr->GetState() == Running) mgr->Stop();
+    mgr->Destroy();
+  }
+  AsynManager* mgr = nullptr;
+};
 
 }  // namespace asyn_test

@@ -34,152 +34,96 @@ std::vector<uint8_t> MarkedNotify(size_t len) {
   return b;
 }
 
+AdjustNotify MarkedNotifyRead() {
+  const std::vector<uint8_t> b = MarkedNotify(88);
+  AdjustNotify n;
+  EXPECT_EQ(0, ReadAdjustNotify(b.data(), b.size(), &n));
+  return n;
+}
+
+// The u32 words of a raw record, from byte `at` on.
+void ExpectWords(const uint8_t* raw, size_t at, std::vector<uint32_t> want) {
+  for (size_t i = 0; i < want.size(); ++i) EXPECT_EQ(want[i], U32At(raw + at + 4 * i)) << "at " << at + 4 * i;
+}
+
 }  // namespace
 
-TEST(CommandsAdjust, PublicRecordLayout) {
+TEST(CommandsAdjust, PublicRecordSizes) {
   EXPECT_EQ(24u, sizeof(StprcAddrEntry));
   EXPECT_EQ(16u, offsetof(StprcAddrEntry, stprcPort));
   EXPECT_EQ(20u, offsetof(StprcAddrEntry, groupid));
   EXPECT_EQ(56u, sizeof(AdjustUplinkInfo));
-  EXPECT_EQ(24u, offsetof(AdjustUplinkInfo, fecFirst));
-  EXPECT_EQ(26u, offsetof(AdjustUplinkInfo, retrans));
-  EXPECT_EQ(28u, offsetof(AdjustUplinkInfo, capture));
-  EXPECT_EQ(48u, offsetof(AdjustUplinkInfo, u3));
-  EXPECT_EQ(52u, offsetof(AdjustUplinkInfo, c1));
   EXPECT_EQ(68u, sizeof(AdjustDownlinkInfo));
-  EXPECT_EQ(8u, offsetof(AdjustDownlinkInfo, speakId));
-  EXPECT_EQ(28u, offsetof(AdjustDownlinkInfo, fecFirst));
-  EXPECT_EQ(32u, offsetof(AdjustDownlinkInfo, capture));
-  EXPECT_EQ(60u, offsetof(AdjustDownlinkInfo, d5));
-  EXPECT_EQ(64u, offsetof(AdjustDownlinkInfo, c1));
 }
 
-TEST(CommandsAdjust, NotifyReadsEveryFieldAtItsOffset) {
+TEST(CommandsAdjust, NotifyReadsEveryFieldAtItsOffsetAndRefuses87Bytes) {
   const std::vector<uint8_t> b = MarkedNotify(100);  // longer bodies accepted
   AdjustNotify n;
   ASSERT_EQ(0, ReadAdjustNotify(b.data(), b.size(), &n));
-  EXPECT_EQ(1000u, n.Dialog);
-  EXPECT_EQ(1004u, n.PacketId);
-  EXPECT_EQ(1008u, n.meetId);
-  EXPECT_EQ(1012u, n.UserId);
-  EXPECT_EQ(1016u, n.speakId);
-  EXPECT_EQ(1020u, n.a1);
-  EXPECT_EQ(1024u, n.a2);
-  EXPECT_EQ(1028u, n.a3);
-  EXPECT_EQ(1032u, n.a4);
+  const uint32_t AdjustNotify::*words[] = {
+      &AdjustNotify::Dialog, &AdjustNotify::PacketId, &AdjustNotify::meetId, &AdjustNotify::UserId,
+      &AdjustNotify::speakId, &AdjustNotify::a1, &AdjustNotify::a2, &AdjustNotify::a3, &AdjustNotify::a4};
+  for (size_t i = 0; i < 9; ++i) EXPECT_EQ(1000u + 4 * i, n.*words[i]) << "word " << i;
+  const uint32_t AdjustNotify::*tail[] = {&AdjustNotify::capture, &AdjustNotify::b1, &AdjustNotify::b2,
+                                          &AdjustNotify::u1,      &AdjustNotify::u2, &AdjustNotify::u3,
+                                          &AdjustNotify::d1,      &AdjustNotify::d2, &AdjustNotify::d3,
+                                          &AdjustNotify::d4,      &AdjustNotify::d5};
+  for (size_t i = 0; i < 11; ++i) EXPECT_EQ(1040u + 4 * i, n.*tail[i]) << "tail " << i;
   EXPECT_EQ(7, n.fecFirst);
   EXPECT_EQ(9, n.fecSecond);
   EXPECT_EQ(-1, n.retrans);
-  EXPECT_EQ(1040u, n.capture);
-  EXPECT_EQ(1044u, n.b1);
-  EXPECT_EQ(1048u, n.b2);
-  EXPECT_EQ(1052u, n.u1);
-  EXPECT_EQ(1056u, n.u2);
-  EXPECT_EQ(1060u, n.u3);
-  EXPECT_EQ(1064u, n.d1);
-  EXPECT_EQ(1068u, n.d2);
-  EXPECT_EQ(1072u, n.d3);
-  EXPECT_EQ(1076u, n.d4);
-  EXPECT_EQ(1080u, n.d5);
   EXPECT_EQ(0x11, n.c1);
   EXPECT_EQ(0x22, n.c2);
 
-  // Write gives the same bytes back (fill zeroed).
-  uint8_t out[88];
-  ASSERT_EQ(88, WriteAdjustNotify(n, out, sizeof(out)));
-  EXPECT_EQ(0, memcmp(out, b.data(), 86));
-  EXPECT_EQ(0, out[86]);
-  EXPECT_EQ(0, out[87]);
-  EXPECT_EQ(-1, WriteAdjustNotify(n, out, 87));
-}
 
-TEST(CommandsAdjust, NotifyRefuses87Bytes) {
-  const std::vector<uint8_t> b = MarkedNotify(88);
-  AdjustNotify n;
-  n.Dialog = 42;
-  EXPECT_EQ(-1, ReadAdjustNotify(b.data(), 87, &n));
-  EXPECT_EQ(-1, ReadAdjustNotify(nullptr, 88, &n));
-  EXPECT_EQ(42u, n.Dialog);
+  AdjustNotify untouched;
+  untouched.Dialog = 42;
+  EXPECT_EQ(-1, ReadAdjustNotify(b.data(), 87, &untouched));
+  EXPECT_EQ(-1, ReadAdjustNotify(nullptr, 88, &untouched));
+  EXPECT_EQ(42u, untouched.Dialog);
 }
 
 TEST(CommandsAdjust, AckHasTenWordsWithZerosAtSevenAndNine) {
-  const std::vector<uint8_t> b = MarkedNotify(88);
-  AdjustNotify n;
-  ASSERT_EQ(0, ReadAdjustNotify(b.data(), b.size(), &n));
+  const AdjustNotify n = MarkedNotifyRead();
   uint8_t out[40];
   ASSERT_EQ(40, WriteAdjustAck(n, out, sizeof(out)));
-  const uint32_t want[10] = {1000, 1004, 1008, 1012, 1016, 1020, 1024, 0, 1032, 0};
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(want[i], U32At(out + 4 * i)) << "word " << i;
+  ExpectWords(out, 0, {1000, 1004, 1008, 1012, 1016, 1020, 1024, 0, 1032, 0});
   EXPECT_EQ(-1, WriteAdjustAck(n, out, 39));
-
-  AdjustAck ack;
-  ASSERT_EQ(0, ReadAdjustAck(out, 40, &ack));
-  EXPECT_EQ(1032u, ack.words[8]);
-  EXPECT_EQ(-1, ReadAdjustAck(out, 39, &ack));
 }
 
-TEST(CommandsAdjust, UplinkRecordCarriesNoSpeakIdAndZeroFill) {
-  const std::vector<uint8_t> b = MarkedNotify(88);
-  AdjustNotify n;
-  ASSERT_EQ(0, ReadAdjustNotify(b.data(), b.size(), &n));
+TEST(CommandsAdjust, UplinkAndDownlinkRecordsCarryEachFieldInItsPlace) {
+  const AdjustNotify n = MarkedNotifyRead();
   AdjustUplinkInfo up;
   memset(&up, 0xCC, sizeof(up));
   FillAdjustUplinkInfo(n, &up);
   const uint8_t* raw = reinterpret_cast<const uint8_t*>(&up);
-  // meetId, UserId, a1..a4 at 0..20.
-  const uint32_t head[6] = {1008, 1012, 1020, 1024, 1028, 1032};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(head[i], U32At(raw + 4 * i));
-  EXPECT_EQ(7, raw[24]);
-  EXPECT_EQ(9, raw[25]);
-  EXPECT_EQ(0xFF, raw[26]);
-  EXPECT_EQ(0xFF, raw[27]);
-  const uint32_t tail[6] = {1040, 1044, 1048, 1052, 1056, 1060};
-  for (int i = 0; i < 6; ++i) EXPECT_EQ(tail[i], U32At(raw + 28 + 4 * i));
-  EXPECT_EQ(0x11, raw[52]);
-  EXPECT_EQ(0x22, raw[53]);
-  EXPECT_EQ(0, raw[54]);
-  EXPECT_EQ(0, raw[55]);
-}
+  ExpectWords(raw, 0, {1008, 1012, 1020, 1024, 1028, 1032});  // meetId, UserId, a1..a4: no speakId
+  EXPECT_EQ((std::vector<uint8_t>{7, 9, 0xFF, 0xFF}), std::vector<uint8_t>(raw + 24, raw + 28));
+  ExpectWords(raw, 28, {1040, 1044, 1048, 1052, 1056, 1060});
+  EXPECT_EQ((std::vector<uint8_t>{0x11, 0x22, 0, 0}), std::vector<uint8_t>(raw + 52, raw + 56));
 
-TEST(CommandsAdjust, DownlinkRecordLayout) {
-  const std::vector<uint8_t> b = MarkedNotify(88);
-  AdjustNotify n;
-  ASSERT_EQ(0, ReadAdjustNotify(b.data(), b.size(), &n));
   AdjustDownlinkInfo down;
   memset(&down, 0xCC, sizeof(down));
   FillAdjustDownlinkInfo(n, &down);
-  const uint8_t* raw = reinterpret_cast<const uint8_t*>(&down);
-  const uint32_t head[7] = {1008, 1012, 1016, 1020, 1024, 1028, 1032};
-  for (int i = 0; i < 7; ++i) EXPECT_EQ(head[i], U32At(raw + 4 * i));
+  raw = reinterpret_cast<const uint8_t*>(&down);
+  ExpectWords(raw, 0, {1008, 1012, 1016, 1020, 1024, 1028, 1032});
   EXPECT_EQ(7, raw[28]);
   EXPECT_EQ(9, raw[29]);
-  const uint32_t tail[8] = {1040, 1044, 1048, 1064, 1068, 1072, 1076, 1080};
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(tail[i], U32At(raw + 32 + 4 * i));
-  EXPECT_EQ(0x11, raw[64]);
-  EXPECT_EQ(0x22, raw[65]);
-  EXPECT_EQ(0, raw[66]);
-  EXPECT_EQ(0, raw[67]);
+  ExpectWords(raw, 32, {1040, 1044, 1048, 1064, 1068, 1072, 1076, 1080});
+  EXPECT_EQ((std::vector<uint8_t>{0x11, 0x22, 0, 0}), std::vector<uint8_t>(raw + 64, raw + 68));
 }
 
-TEST(CommandsStprc, AddrRespRoundTripAndShortBody) {
-  StpAddrResp in;
-  strcpy(in.ip, "10.20.30.40");
-  in.port = 0x1234;
-  in.result = 0x01020304;
-  uint8_t out[30];
-  memset(out, 0xAA, sizeof(out));
-  ASSERT_EQ(22, WriteStpAddrResp(in, out, sizeof(out)));
-  const uint8_t want[22] = {'1', '0', '.', '2', '0', '.', '3', '0', '.', '4', '0', 0, 0, 0, 0,
-                            0,   0x34, 0x12, 4, 3, 2, 1};
-  EXPECT_EQ(0, memcmp(want, out, 22));
-  EXPECT_EQ(0xAA, out[22]);
-  EXPECT_EQ(-1, WriteStpAddrResp(in, out, 21));
-
+TEST(CommandsStprc, AddrRespReadsPackedBytesAndRefusesAShortBody) {
+  uint8_t body[30];
+  memset(body, 0xAA, sizeof(body));  // extra bytes ignored
+  const uint8_t packed[22] = {'1', '0', '.', '2', '0', '.', '3', '0', '.', '4', '0', 0, 0, 0, 0,
+                              0,   0x34, 0x12, 4, 3, 2, 1};
+  memcpy(body, packed, sizeof(packed));
   StpAddrResp r;
-  ASSERT_EQ(0, ReadStpAddrResp(out, 30, &r));  // extra bytes ignored
+  ASSERT_EQ(0, ReadStpAddrResp(body, 30, &r));
   EXPECT_STREQ("10.20.30.40", r.ip);
   EXPECT_EQ(0x1234, r.port);
   EXPECT_EQ(0x01020304u, r.result);
-  EXPECT_EQ(-1, ReadStpAddrResp(out, 21, &r));
+  EXPECT_EQ(-1, ReadStpAddrResp(body, 21, &r));
   EXPECT_EQ(-1, ReadStpAddrResp(nullptr, 22, &r));
 }

@@ -13,21 +13,10 @@ using AsynModel::SptrLinkBuff;
 using AsynModel::SptrMemStream;
 
 TEST(MsgMemStream, SizeClassAtTheBoundaries) {
-  EXPECT_EQ(1, MemStream::SizeClass(1));
-  EXPECT_EQ(1, MemStream::SizeClass(12));
-  EXPECT_EQ(1, MemStream::SizeClass(28));
-  EXPECT_EQ(1, MemStream::SizeClass(64));
-  EXPECT_EQ(2, MemStream::SizeClass(65));
-  EXPECT_EQ(2, MemStream::SizeClass(128));
-  EXPECT_EQ(3, MemStream::SizeClass(129));
-  EXPECT_EQ(6, MemStream::SizeClass(2048));
-  EXPECT_EQ(7, MemStream::SizeClass(2049));
-  EXPECT_EQ(15, MemStream::SizeClass(1048576));
-  EXPECT_EQ(16, MemStream::SizeClass(1048577));
-  EXPECT_EQ(16, MemStream::SizeClass(2097152));
-  EXPECT_EQ(0, MemStream::SizeClass(0));
-  EXPECT_EQ(0, MemStream::SizeClass(2097153));
-  EXPECT_EQ(0, MemStream::SizeClass(0xFFFFFFFFu));
+  const struct { uint32_t bytes; int cls; } cases[] = {
+      {1, 1}, {12, 1}, {28, 1}, {64, 1}, {65, 2}, {128, 2}, {129, 3}, {2048, 6}, {2049, 7},
+      {1048576, 15}, {1048577, 16}, {2097152, 16}, {0, 0}, {2097153, 0}, {0xFFFFFFFFu, 0}};
+  for (const auto& c : cases) EXPECT_EQ(c.cls, MemStream::SizeClass(c.bytes)) << c.bytes;
   for (int k = 1; k <= 16; ++k) {
     uint32_t bytes = MemStream::ClassBytes(k);
     EXPECT_EQ(k, MemStream::SizeClass(bytes)) << bytes;
@@ -37,30 +26,25 @@ TEST(MsgMemStream, SizeClassAtTheBoundaries) {
   }
 }
 
-TEST(MsgMemStream, CreateTakesABlockOfItsClass) {
+TEST(MsgMemStream, CreateTakesABlockOfItsClassAndOtherSizesGetNoBuffer) {
   SptrMemStream s(MemStream::Create(200));
   ASSERT_TRUE(s);
   ASSERT_NE(nullptr, s->Buffer());
   EXPECT_EQ(200u, s->Capacity());
   EXPECT_EQ(0u, s->DataLength());
-  EXPECT_EQ(0u, s->PayloadOffset());
   EXPECT_EQ(3, s->RealSection());
   EXPECT_EQ(1u, MemStream::ClassPool(3).Counters().liveBlocks);
   std::memset(s->Buffer(), 0x5A, MemStream::ClassBytes(3));  // the whole class block is usable
-
   SptrMemStream big(MemStream::Create(2097152));
-  ASSERT_TRUE(big);
   ASSERT_NE(nullptr, big->Buffer());
   EXPECT_EQ(16, big->RealSection());
   big->Buffer()[2097151] = 1;
-}
 
-TEST(MsgMemStream, SizesOutsideTheClassesGiveAStreamWithoutBuffer) {
   for (uint32_t n : {0u, 2097153u, 0xFFFFFFFFu}) {
-    SptrMemStream s(MemStream::Create(n));
-    ASSERT_TRUE(s) << n;
-    EXPECT_EQ(nullptr, s->Buffer()) << n;
-    EXPECT_EQ(0, s->RealSection()) << n;
+    SptrMemStream none(MemStream::Create(n));
+    ASSERT_TRUE(none) << n;
+    EXPECT_EQ(nullptr, none->Buffer()) << n;
+    EXPECT_EQ(0, none->RealSection()) << n;
   }
   // Releasing them touched no class pool.
   for (int k = 1; k <= 16; ++k) EXPECT_EQ(0, MemStream::ClassPool(k).CachedBlocks());
@@ -96,40 +80,30 @@ SptrLinkBuff Node(const char* text) {
 
 }  // namespace
 
-TEST(MsgLinkBuff, CopyOutWalksTheChainInOrder) {
-  SptrLinkBuff head = Node("abc");
-  ASSERT_TRUE(head);
-  head->Next() = Node("");
-  head->Next()->Next() = Node("defgh");
-  EXPECT_EQ(8u, head->TotalLength());
-
-  uint8_t out[16] = {};
-  EXPECT_EQ(8, head->CopyOut(out, sizeof(out)));
-  EXPECT_EQ(0, std::memcmp(out, "abcdefgh", 8));
-  EXPECT_EQ(8, head->CopyOut(out, 8));
-  EXPECT_EQ(-1, head->CopyOut(nullptr, 16));
-  EXPECT_EQ(-2, head->CopyOut(out, 2));  // shorter than the head
-
-  std::memset(out, 0, sizeof(out));
-  EXPECT_EQ(-2, head->CopyOut(out, 7));  // runs short at the third node
-  EXPECT_EQ(0, std::memcmp(out, "abc", 3));
-}
-
-TEST(MsgLinkBuff, DroppingTheHeadFreesTheWholeChainIntoThePools) {
+TEST(MsgLinkBuff, CopyOutWalksTheChainAndDroppingTheHeadFreesItIntoThePools) {
   plat::SetSystemVersionForTest(6, 1);
-  int64_t live = MemStream::ClassPool(1).Counters().liveBlocks;
-  int64_t cached = MemStream::ClassPool(1).CachedBlocks();
+  const int64_t live = MemStream::ClassPool(1).Counters().liveBlocks;
+  const int64_t cached = MemStream::ClassPool(1).CachedBlocks();
   {
-    SptrLinkBuff head = Node("one");
-    head->Next() = Node("two");
-    head->Next()->Next() = Node("three");
-    EXPECT_EQ(11u, head->TotalLength());
+    SptrLinkBuff head = Node("abc");
+    ASSERT_TRUE(head);
+    head->Next() = Node("");
+    head->Next()->Next() = Node("defgh");
+    EXPECT_EQ(8u, head->TotalLength());
     EXPECT_EQ(live + 3, MemStream::ClassPool(1).Counters().liveBlocks);
+    uint8_t out[16] = {};
+    EXPECT_EQ(8, head->CopyOut(out, sizeof(out)));
+    EXPECT_EQ(0, std::memcmp(out, "abcdefgh", 8));
+    EXPECT_EQ(8, head->CopyOut(out, 8));
+    EXPECT_EQ(-1, head->CopyOut(nullptr, 16));
+    EXPECT_EQ(-2, head->CopyOut(out, 2));  // shorter than the head
+    std::memset(out, 0, sizeof(out));
+    EXPECT_EQ(-2, head->CopyOut(out, 7));  // runs short at the third node
+    EXPECT_EQ(0, std::memcmp(out, "abc", 3));
   }
   EXPECT_EQ(cached + 3, MemStream::ClassPool(1).CachedBlocks());
   EXPECT_EQ(nullptr, LinkBuff::Create(0));
   EXPECT_EQ(nullptr, LinkBuff::Create(2097153));
-
   SptrLinkBuff n(LinkBuff::Create(10));
   n->SetRealLen(50);  // never past the block
   EXPECT_EQ(10u, n->RealLen());

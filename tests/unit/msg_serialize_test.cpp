@@ -37,25 +37,11 @@ struct Counted : UserDataInfo {
 
 }  // namespace
 
-TEST(MsgSerialize, SharedBodyFollowsTheLittleEndianHeader) {
-  Msg m;
-  FillHeader(&m);
-  const uint8_t body[5] = {'h', 'e', 'l', 'l', 'o'};
-  m.sharedData = body;
-  m.sharedLength = sizeof(body);
-  uint8_t out[64];
-  uint32_t header = 0;
-  ASSERT_EQ(21, m.Serialize(out, sizeof(out), &header));
-  EXPECT_EQ(16u, header);
-  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
-  EXPECT_EQ(0, std::memcmp(out + 16, body, 5));
-}
-
-TEST(MsgSerialize, OneByteShortIsRefusedAndNothingIsWritten) {
+TEST(MsgSerialize, SharedBodyFollowsTheLittleEndianHeaderAndOneByteShortWritesNothing) {
   Msg m;
   FillHeader(&m);
   uint8_t body[40];
-  std::memset(body, 0x11, sizeof(body));
+  for (int i = 0; i < 40; ++i) body[i] = static_cast<uint8_t>(i + 1);
   m.sharedData = body;
   m.sharedLength = sizeof(body);
   std::vector<uint8_t> out(16 + 40 - 1, 0xEE);
@@ -66,38 +52,20 @@ TEST(MsgSerialize, OneByteShortIsRefusedAndNothingIsWritten) {
   EXPECT_EQ(-1, m.Serialize(nullptr, 1000, &header));
 
   out.assign(16 + 40, 0xEE);
-  EXPECT_EQ(56, m.Serialize(out.data(), static_cast<uint32_t>(out.size()), &header));
-}
+  ASSERT_EQ(56, m.Serialize(out.data(), static_cast<uint32_t>(out.size()), &header));
+  EXPECT_EQ(16u, header);
+  EXPECT_EQ(0, std::memcmp(out.data(), kHeaderBytes, 16));
+  EXPECT_EQ(0, std::memcmp(out.data() + 16, body, 40));
 
-TEST(MsgSerialize, NullSharedPointerGivesSixteenBytesWhateverTheLength) {
-  Msg m;
-  FillHeader(&m);
+  // A null shared pointer gives the header alone, whatever the length says.
   m.sharedData = nullptr;
   m.sharedLength = 500;
-  uint8_t out[16];
-  uint32_t header = 0;
-  EXPECT_EQ(16, m.Serialize(out, sizeof(out), &header));
-  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
-  EXPECT_EQ(-1, m.Serialize(out, 15, &header));
+  EXPECT_EQ(16, m.Serialize(out.data(), 16, &header));
+  EXPECT_EQ(0, std::memcmp(out.data(), kHeaderBytes, 16));
+  EXPECT_EQ(-1, m.Serialize(out.data(), 15, &header));
 }
 
-TEST(MsgSerialize, StreamAndOtherFormsWriteTheHeaderOnly) {
-  Msg m;
-  FillHeader(&m);
-  m.form = MSG_DATA_MEMSTREAM;
-  m.stream = SptrMemStream(MemStream::Create(100));
-  m.stream->SetDataLength(100);
-  uint8_t out[32];
-  std::memset(out, 0xEE, sizeof(out));
-  uint32_t header = 0;
-  EXPECT_EQ(16, m.Serialize(out, sizeof(out), &header));
-  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
-  EXPECT_EQ(0xEE, out[16]);
-  m.form = MSG_DATA_USERDATA;
-  EXPECT_EQ(16, m.Serialize(out, 16, &header));
-}
-
-TEST(MsgSerialize, ChainBodyIsCopiedOutNodeByNode) {
+TEST(MsgSerialize, ChainBodyIsCopiedNodeByNodeAndOtherFormsWriteTheHeaderOnly) {
   Msg m;
   FillHeader(&m);
   m.form = MSG_DATA_LINKBUFF;
@@ -107,7 +75,6 @@ TEST(MsgSerialize, ChainBodyIsCopiedOutNodeByNode) {
   m.linkBuff->Next() = SptrLinkBuff(LinkBuff::Create(8));
   std::memcpy(m.linkBuff->Next()->Data(), "567", 3);
   m.linkBuff->Next()->SetRealLen(3);
-
   uint8_t out[64];
   uint32_t header = 0;
   ASSERT_EQ(23, m.Serialize(out, sizeof(out), &header));
@@ -116,6 +83,15 @@ TEST(MsgSerialize, ChainBodyIsCopiedOutNodeByNode) {
   std::memset(out, 0xEE, sizeof(out));
   EXPECT_EQ(-1, m.Serialize(out, 22, &header));
   for (uint8_t b : out) ASSERT_EQ(0xEE, b);
+
+  m.form = MSG_DATA_MEMSTREAM;
+  m.stream = SptrMemStream(MemStream::Create(100));
+  m.stream->SetDataLength(100);
+  EXPECT_EQ(16, m.Serialize(out, sizeof(out), &header));
+  EXPECT_EQ(0, std::memcmp(out, kHeaderBytes, 16));
+  EXPECT_EQ(0xEE, out[16]);
+  m.form = MSG_DATA_USERDATA;
+  EXPECT_EQ(16, m.Serialize(out, 16, &header));
 }
 
 TEST(MsgSerialize, DestructionReleasesUserDataStreamAndChain) {
@@ -176,7 +152,7 @@ TEST(MsgRebuild, DatagramBecomesAMessageEventForItsDestination) {
   EXPECT_EQ(1u, s->RefCount());
 }
 
-TEST(MsgRebuild, ExactlyHeaderPlusSixteenGivesAnEmptyBody) {
+TEST(MsgRebuild, ExactlyHeaderPlusSixteenGivesAnEmptyBodyOneByteFewerIsDropped) {
   SptrMemStream s = Datagram(8, {});
   Event ev;
   LogCapture log;
@@ -188,14 +164,10 @@ TEST(MsgRebuild, ExactlyHeaderPlusSixteenGivesAnEmptyBody) {
   EXPECT_EQ(nullptr, data);
   EXPECT_EQ(0u, len);
   delete ev.msg();
-}
 
-TEST(MsgRebuild, OneByteShortIsDroppedWithTheWarning) {
-  SptrMemStream s = Datagram(8, {});
-  Event ev;
-  LogCapture log;
-  EXPECT_FALSE(ConstructRecvEvent(s.get(), 8 + 15, 8, &ev));
-  EXPECT_EQ(nullptr, ev.msg());
+  Event shortEv;
+  EXPECT_FALSE(ConstructRecvEvent(s.get(), 8 + 15, 8, &shortEv));
+  EXPECT_EQ(nullptr, shortEv.msg());
   EXPECT_EQ(1u, s->RefCount());
   std::vector<LogLine> lines = log.Lines();
   ASSERT_EQ(1u, lines.size());
@@ -203,7 +175,6 @@ TEST(MsgRebuild, OneByteShortIsDroppedWithTheWarning) {
   EXPECT_EQ(AsynLogCategory, lines[0].category);
   EXPECT_EQ(kLogUdpProcessor, lines[0].subType);
   EXPECT_EQ(static_cast<int>(Log::kWarning), lines[0].level);
-
-  EXPECT_FALSE(ConstructRecvEvent(s.get(), 4, 12, &ev));  // shorter than the transport header
+  EXPECT_FALSE(ConstructRecvEvent(s.get(), 4, 12, &shortEv));  // shorter than the transport header
   EXPECT_EQ(2u, log.Count(kDeserializeFailed));
 }

@@ -2,6 +2,7 @@
 // the interlocked list hands each block to exactly one popper.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <set>
@@ -12,53 +13,33 @@
 
 namespace {
 
-bool MaxAligned(const void* p) {
-  return reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t) == 0;
-}
-
-TEST(PrivateHeap, FreedBlockIsReusedWithoutNewSystemMemory) {
+TEST(PrivateHeap, CountersFollowSteadyTrafficAndOnlyTheFirstRoundTakesFromTheSystem) {
   plat::PrivateHeap heap;
-  void* a = heap.Alloc(100);
-  ASSERT_NE(a, nullptr);
-  heap.Free(a);
-  const plat::HeapCounters before = heap.Counters();
-  void* b = heap.Alloc(100);
-  EXPECT_EQ(b, a);
-  EXPECT_EQ(heap.Counters().systemBlocks, before.systemBlocks);
-  EXPECT_EQ(heap.Counters().liveBlocks, 1);
-  heap.Free(b);
-}
-
-TEST(PrivateHeap, CountersFollowSteadyTraffic) {
-  plat::PrivateHeap heap;
+  EXPECT_EQ(heap.Alloc(0), nullptr);
+  heap.Free(nullptr);
+  EXPECT_EQ(heap.Counters().systemBlocks, 0);
   const size_t sizes[] = {8, 24, 64, 100, 256, 300, 1000, 4096, 70000, 2 * 1024 * 1024};
+  std::vector<void*> first;
   for (int round = 0; round < 3; ++round) {
     std::vector<void*> blocks;
     for (size_t s : sizes) {
       void* p = heap.Alloc(s);
       ASSERT_NE(p, nullptr);
-      EXPECT_TRUE(MaxAligned(p)) << s;
+      EXPECT_EQ(reinterpret_cast<uintptr_t>(p) % alignof(std::max_align_t), 0u) << s;
       std::memset(p, 0xAB, s);  // the whole block is ours (ASan checks the bounds)
       blocks.push_back(p);
     }
     EXPECT_EQ(heap.Counters().liveBlocks, 10);
     for (void* p : blocks) heap.Free(p);
     EXPECT_EQ(heap.Counters().liveBlocks, 0);
-    // Only the first round takes memory from the system.
     EXPECT_EQ(heap.Counters().systemBlocks, 10);
+    if (round == 0) first = blocks;
   }
-}
+  void* again = heap.Alloc(100);  // a freed block of its class comes back
+  EXPECT_EQ(std::count(first.begin(), first.end(), again), 1);
+  heap.Free(again);
 
-TEST(PrivateHeap, ZeroSizeAndNullAreNoOps) {
-  plat::PrivateHeap heap;
-  EXPECT_EQ(heap.Alloc(0), nullptr);
-  heap.Free(nullptr);
-  EXPECT_EQ(heap.Counters().liveBlocks, 0);
-  EXPECT_EQ(heap.Counters().systemBlocks, 0);
-}
-
-TEST(PrivateHeap, BlocksAboveTheLargestClassStillWork) {
-  plat::PrivateHeap heap;
+  // Above the largest class still works.
   const size_t big = 20 * 1024 * 1024;
   char* p = static_cast<char*>(heap.Alloc(big));
   ASSERT_NE(p, nullptr);
@@ -71,8 +52,7 @@ TEST(PrivateHeap, BlocksAboveTheLargestClassStillWork) {
 
 TEST(PrivateHeap, GlobalCountersSumEveryHeap) {
   const plat::HeapCounters g0 = plat::GlobalHeapCounters();
-  plat::PrivateHeap a;
-  plat::PrivateHeap b;
+  plat::PrivateHeap a, b;
   void* pa = a.Alloc(32);
   void* pb1 = b.Alloc(64);
   void* pb2 = b.Alloc(64);
@@ -105,8 +85,7 @@ TEST(PrivateHeap, ConcurrentAllocFreeBalances) {
     }
     for (void* p : held) heap.Free(p);
   };
-  std::thread t1(work, 32);
-  std::thread t2(work, 48);
+  std::thread t1(work, 32), t2(work, 48);
   t1.join();
   t2.join();
   EXPECT_EQ(heap.Counters().liveBlocks, 0);
@@ -120,7 +99,7 @@ struct Node {
   int id;
 };
 
-TEST(InterlockedList, IsALastInFirstOutStack) {
+TEST(InterlockedList, IsALastInFirstOutStackAndHandsEachBlockToOneThread) {
   plat::InterlockedList list;
   EXPECT_EQ(list.Pop(), nullptr);
   Node n[3] = {};
@@ -131,33 +110,28 @@ TEST(InterlockedList, IsALastInFirstOutStack) {
   EXPECT_EQ(list.Pop(), &n[2]);
   EXPECT_EQ(list.Pop(), &n[0]);
   EXPECT_EQ(list.Pop(), nullptr);
-}
 
-TEST(InterlockedList, ConcurrentPushPopHandsEachBlockToOneThread) {
   constexpr int kNodes = 64;
-  constexpr int kThreads = 4;
-  constexpr int kRounds = 20000;
   std::vector<Node> nodes(kNodes);
-  plat::InterlockedList list;
   for (int i = 0; i < kNodes; ++i) {
     nodes[i].id = i;
     nodes[i].owners = 0;
     list.Push(&nodes[i]);
   }
   std::atomic<int> doubleOwned{0};
-  auto churn = [&] {
-    for (int r = 0; r < kRounds; ++r) {
-      Node* n = static_cast<Node*>(list.Pop());
-      if (n == nullptr) continue;
-      if (n->owners.fetch_add(1) != 0) doubleOwned.fetch_add(1);
-      n->owners.fetch_sub(1);
-      list.Push(n);
-    }
-  };
   std::vector<std::thread> threads;
-  for (int t = 0; t < kThreads; ++t) threads.emplace_back(churn);
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      for (int r = 0; r < 20000; ++r) {
+        Node* p = static_cast<Node*>(list.Pop());
+        if (p == nullptr) continue;
+        if (p->owners.fetch_add(1) != 0) doubleOwned.fetch_add(1);
+        p->owners.fetch_sub(1);
+        list.Push(p);
+      }
+    });
+  }
   for (std::thread& t : threads) t.join();
-
   EXPECT_EQ(doubleOwned.load(), 0);
   std::set<int> seen;
   while (void* p = list.Pop()) seen.insert(static_cast<Node*>(p)->id);

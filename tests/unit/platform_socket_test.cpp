@@ -43,7 +43,7 @@ TEST(PlatformSocketAddress, ParsesAndPrintsLikeTheSocketLibrary) {
   for (uint8_t z : a.zero) EXPECT_EQ(z, 0);
 }
 
-TEST(PlatformSocketCreate, SocketsAreNonBlockingAndCloseOnExec) {
+TEST(PlatformSocketCreate, NonBlockingCloseOnExecSocketsBindAnEphemeralPort) {
   for (Socket s : {plat::UdpSocket(), plat::TcpSocket()}) {
     ASSERT_NE(s, plat::kInvalidSocket);
     int fd = static_cast<int>(s);
@@ -51,9 +51,6 @@ TEST(PlatformSocketCreate, SocketsAreNonBlockingAndCloseOnExec) {
     EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
     plat::CloseSocket(s);
   }
-}
-
-TEST(PlatformSocketCreate, BindsEphemeralPortAndReadsItBack) {
   Socket s = BoundUdp(kLoopback, 0);
   plat::SockAddrIn local{};
   ASSERT_TRUE(plat::GetSockName(s, &local));
@@ -72,7 +69,7 @@ TEST(PlatformSocketCreate, BindsEphemeralPortAndReadsItBack) {
   plat::CloseSocket(t);
 }
 
-TEST(PlatformSocketErrors, FailuresMapToSocketErrorCodes) {
+TEST(PlatformSocketErrors, FailuresMapToSocketErrorCodesOfTheCallingThread) {
   Socket a = BoundUdp(kLoopback, 0);
   plat::SockAddrIn taken{};
   ASSERT_TRUE(plat::GetSockName(a, &taken));
@@ -91,29 +88,24 @@ TEST(PlatformSocketErrors, FailuresMapToSocketErrorCodes) {
   const Socket neverOpened = 1000000;
   EXPECT_FALSE(plat::BindSocket(neverOpened, plat::MakeAddr(kLoopback, 0)));
   EXPECT_EQ(plat::LastSocketError(), plat::kSockNotSocket);
-}
 
-TEST(PlatformSocketErrors, LastErrorBelongsToTheCallingThread) {
+  // The last error belongs to the calling thread.
   plat::SetLastSocketError(plat::kSockOk);
   std::thread other([] {
-    plat::SockAddrIn out{};
-    EXPECT_FALSE(plat::GetSockName(plat::kInvalidSocket, &out));
+    plat::SockAddrIn none{};
+    EXPECT_FALSE(plat::GetSockName(plat::kInvalidSocket, &none));
     EXPECT_EQ(plat::LastSocketError(), plat::kSockNotSocket);
   });
   other.join();
   EXPECT_EQ(plat::LastSocketError(), plat::kSockOk);
 }
 
-TEST(PlatformSocketLocalIp, LoopbackDestinationYieldsLoopbackInZeroedBuffer) {
+TEST(PlatformSocketLocalIp, ResultLeavesTheRestOfTheBufferZeroed) {
   char buf[128];
   std::memset(buf, 'x', sizeof buf);
   ASSERT_TRUE(plat::GetLocalIpToward("127.0.0.1", buf));
   EXPECT_STREQ(buf, "127.0.0.1");
   for (size_t i = std::strlen(buf); i < sizeof buf; ++i) ASSERT_EQ(buf[i], 0) << i;
-}
-
-TEST(PlatformSocketLocalIp, UnparsableDestinationLeavesBufferEmpty) {
-  char buf[128];
   for (const char* bad : {"", "nonsense", "255.255.255.255"}) {
     std::memset(buf, 'x', sizeof buf);
     EXPECT_FALSE(plat::GetLocalIpToward(bad, buf)) << bad;

@@ -8,52 +8,39 @@
 
 #include "platform/clock.h"
 #include "platform/sync.h"
+#include "wait_util.h"
 
 namespace {
 
-using std::chrono::milliseconds;
+TEST(PlatformEvent, AutoResetIsConsumedByOneWaitManualStaysSetUntilReset) {
+  plat::Event a(false, true);
+  EXPECT_TRUE(a.IsSet());
+  EXPECT_EQ(a.Wait(0), plat::kWaitSignalled);
+  EXPECT_FALSE(a.IsSet());
+  EXPECT_EQ(a.Wait(0), plat::kWaitTimeout);
 
-template <class Pred>
-bool EventuallyTrue(Pred pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return true;
-}
-
-TEST(PlatformEvent, AutoResetIsConsumedByOneWait) {
-  plat::Event e(false, true);
-  EXPECT_TRUE(e.IsSet());
-  EXPECT_EQ(e.Wait(0), plat::kWaitSignalled);
-  EXPECT_FALSE(e.IsSet());
-  EXPECT_EQ(e.Wait(0), plat::kWaitTimeout);
-}
-
-TEST(PlatformEvent, ManualResetStaysSetUntilReset) {
-  plat::Event e(true, false);
-  EXPECT_EQ(e.Wait(0), plat::kWaitTimeout);
-  e.Set();
-  EXPECT_EQ(e.Wait(0), plat::kWaitSignalled);
-  EXPECT_EQ(e.Wait(10), plat::kWaitSignalled);
-  e.Reset();
-  EXPECT_EQ(e.Wait(0), plat::kWaitTimeout);
+  plat::Event m(true, false);
+  EXPECT_EQ(m.Wait(0), plat::kWaitTimeout);
+  m.Set();
+  EXPECT_EQ(m.Wait(0), plat::kWaitSignalled);
+  EXPECT_EQ(m.Wait(10), plat::kWaitSignalled);
+  m.Reset();
+  EXPECT_EQ(m.Wait(0), plat::kWaitTimeout);
 }
 
 TEST(PlatformEvent, AutoResetReleasesOneWaiterPerSet) {
   plat::Event e(false, false);
   std::atomic<int> released{0};
-  std::thread a([&] { if (e.Wait(plat::kInfinite) == plat::kWaitSignalled) released.fetch_add(1); });
-  std::thread b([&] { if (e.Wait(plat::kInfinite) == plat::kWaitSignalled) released.fetch_add(1); });
+  auto wait = [&] { if (e.Wait(plat::kInfinite) == plat::kWaitSignalled) released.fetch_add(1); };
+  std::thread a(wait), b(wait);
   e.Set();
-  ASSERT_TRUE(EventuallyTrue([&] { return released.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return released.load() == 1; }));
   // The second waiter stays blocked until the next Set.
-  std::this_thread::sleep_for(milliseconds(20));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
   EXPECT_EQ(released.load(), 1);
   EXPECT_FALSE(e.IsSet());
   e.Set();
-  EXPECT_TRUE(EventuallyTrue([&] { return released.load() == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return released.load() == 2; }));
   a.join();
   b.join();
 }
@@ -65,57 +52,47 @@ TEST(PlatformEvent, ManualResetReleasesAllWaiters) {
   for (std::thread& t : threads) {
     t = std::thread([&] { if (e.Wait(60000) == plat::kWaitSignalled) released.fetch_add(1); });
   }
-  ASSERT_TRUE(EventuallyTrue([] { return plat::ClockWaitsForTest() == 3; }));
+  ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 3; }));
   e.Set();
-  EXPECT_TRUE(EventuallyTrue([&] { return released.load() == 3; }));
+  EXPECT_TRUE(WaitUntil([&] { return released.load() == 3; }));
   for (std::thread& t : threads) t.join();
   EXPECT_TRUE(e.IsSet());
 }
 
-TEST(PlatformWaitAny, ReturnsTheSignalledIndexAndConsumesAutoReset) {
+TEST(PlatformWaitAny, ReturnsTheLowestSignalledIndexAndConsumesAutoReset) {
   plat::Event autoEv(false, false);
   plat::Event manualEv(true, false);
   plat::Event* both[] = {&autoEv, &manualEv};
-
   EXPECT_EQ(plat::WaitAny(both, 2, 0), -1);
   autoEv.Set();
   EXPECT_EQ(plat::WaitAny(both, 2, 0), 0);
   EXPECT_FALSE(autoEv.IsSet());
-
   manualEv.Set();
   EXPECT_EQ(plat::WaitAny(both, 2, 0), 1);
   EXPECT_TRUE(manualEv.IsSet());
-
   // With both set, the lower index wins, as with WaitForMultipleObjects.
   autoEv.Set();
   EXPECT_EQ(plat::WaitAny(both, 2, 0), 0);
-}
 
-TEST(PlatformWaitAny, RejectsBadArguments) {
-  plat::Event e(true, true);
-  plat::Event* withNull[] = {&e, nullptr};
+  plat::Event* withNull[] = {&manualEv, nullptr};
   EXPECT_EQ(plat::WaitAny(nullptr, 1, 0), -2);
   EXPECT_EQ(plat::WaitAny(withNull, 0, 0), -2);
   EXPECT_EQ(plat::WaitAny(withNull, 2, 0), -2);
 }
 
-TEST(PlatformWaitAny, WakesOnSetFromAnotherThread) {
+TEST(PlatformWaitAny, WakesOnSetFromAnotherThreadAndTimesOutInVirtualTime) {
   plat::Event wake(false, false);
   plat::Event exit(true, false);
   plat::Event* events[] = {&wake, &exit};
   auto waiter = std::async(std::launch::async, [&events] { return plat::WaitAny(events, 2, plat::kInfinite); });
-  ASSERT_TRUE(EventuallyTrue([] { return plat::ClockWaitsForTest() == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 1; }));
   exit.Set();
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(waiter.get(), 1);
-}
 
-TEST(PlatformWaitAny, TimesOutInVirtualTime) {
-  plat::Event a(false, false);
-  plat::Event b(false, false);
-  plat::Event* events[] = {&a, &b};
-  auto waiter = std::async(std::launch::async, [&events] { return plat::WaitAny(events, 2, 300000); });
-  ASSERT_TRUE(EventuallyTrue([] { return plat::ClockWaitsForTest() == 1; }));
+  exit.Reset();
+  waiter = std::async(std::launch::async, [&events] { return plat::WaitAny(events, 2, 300000); });
+  ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 1; }));
   plat::AdvanceClock(300000);
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(waiter.get(), -1);
@@ -133,7 +110,7 @@ TEST(PlatformSemaphore, ReleaseRespectsTheMaximum) {
   EXPECT_EQ(s.Wait(0), plat::kWaitTimeout);
 }
 
-TEST(PlatformSemaphore, ReleaseManyWakesThatManyWaiters) {
+TEST(PlatformSemaphore, ReleaseManyWakesThatManyWaitersAndTimedWaitEndsOnAdvance) {
   plat::Semaphore s(0, 0x7FFFFFFF);
   std::atomic<int> passed{0};
   std::thread threads[3];
@@ -141,17 +118,14 @@ TEST(PlatformSemaphore, ReleaseManyWakesThatManyWaiters) {
     t = std::thread([&] { if (s.Wait(plat::kInfinite) == plat::kWaitSignalled) passed.fetch_add(1); });
   }
   EXPECT_TRUE(s.Release(2));
-  ASSERT_TRUE(EventuallyTrue([&] { return passed.load() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return passed.load() == 2; }));
   EXPECT_TRUE(s.Release(1));
-  ASSERT_TRUE(EventuallyTrue([&] { return passed.load() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return passed.load() == 3; }));
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(s.Wait(0), plat::kWaitTimeout);
-}
 
-TEST(PlatformSemaphore, TimedWaitEndsOnAdvance) {
-  plat::Semaphore s(0, 1);
   auto waiter = std::async(std::launch::async, [&s] { return s.Wait(500); });
-  ASSERT_TRUE(EventuallyTrue([] { return plat::ClockWaitsForTest() == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 1; }));
   plat::AdvanceClock(500);
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(waiter.get(), plat::kWaitTimeout);

@@ -13,6 +13,8 @@ using namespace securetest;
 
 namespace {
 
+class SecurePacking : public SecureFixture {};
+
 constexpr uint32_t kBandwidth1 = 0;         // 1 packet per pass
 constexpr uint32_t kBandwidth5 = 102400;    // 5
 constexpr uint32_t kBandwidth50 = 2000000;  // 50
@@ -23,11 +25,8 @@ void AckAll(SecureTransfer& st, const std::vector<Bytes>& sent) {
   for (const Bytes& p : sent) st.Acknowledge(Decode(p).header.serialnum);
 }
 
-TEST(SecurePacking, ThreeBlocksOf400TakeTwoPackets) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth1, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, ThreeBlocksOf400TakeTwoPackets) {
+  SecureTransferKey key = Init(kBandwidth1);
   for (uint32_t i = 1; i <= 3; ++i) ASSERT_EQ(0, Post(st, key, Block(400, 9, 1, 100 + i, i)));
   EXPECT_EQ(3u * 418u, st.CachedBytes());
 
@@ -55,11 +54,8 @@ TEST(SecurePacking, ThreeBlocksOf400TakeTwoPackets) {
   EXPECT_EQ(0u, st.CachedBytes());
 }
 
-TEST(SecurePacking, LargestBlockMakesTheLargestPacket) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, LargestBlockMakesTheLargestPacket) {
+  SecureTransferKey key = Init(kBandwidth50);
   const Bytes big = Block(1019, 1, 1, 5, 6);
   char ip[16] = "10.0.0.1";
   ASSERT_EQ(0, st.PostPacket(key, big.data(), 1019, ip, 9000));
@@ -79,11 +75,8 @@ TEST(SecurePacking, LargestBlockMakesTheLargestPacket) {
   EXPECT_EQ(1u, log.Count("SecureTransfer组合包序列号=2,数据长度=68 "));
 }
 
-TEST(SecurePacking, PacketBytesAreExact) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, PacketBytesAreExact) {
+  SecureTransferKey key = Init(kBandwidth50);
   Bytes b1 = Block(40, 0x11223344, 7, 0xA1A2A3A4, 0x01020304, 0x55);
   b1[5] = 0xEE;  // fill bytes of the first header are copied unchanged
   const Bytes b2 = Block(33, 0x99, 8, 0xB1B2B3B4, 0x0A0B0C0D, 0x66);
@@ -122,12 +115,9 @@ TEST(SecurePacking, PacketBytesAreExact) {
   EXPECT_EQ(1u, log.Count("SecureTransfer组合数据包信息,key=153-155-156-157-158,roletype=8,index=168496141"));
 }
 
-TEST(SecurePacking, LowestKeyIdIsServedFirst) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth1, 8);
-  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
-  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, LowestKeyIdIsServedFirst) {
+  SecureTransferKey a = Init(kBandwidth1);
+  SecureTransferKey b = NewKey();
   ASSERT_EQ(0, Post(st, b, Block(100, 2, 1, 1, 1)));
   ASSERT_EQ(0, Post(st, a, Block(100, 1, 1, 1, 1)));
   ASSERT_EQ(0, Post(st, b, Block(100, 2, 1, 1, 2)));
@@ -147,11 +137,8 @@ TEST(SecurePacking, LowestKeyIdIsServedFirst) {
   EXPECT_EQ(2u, p.entries.size());
 }
 
-TEST(SecurePacking, QuotaBoundsNewPacketsPerPass) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth5, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, QuotaBoundsNewPacketsPerPass) {
+  SecureTransferKey key = Init(kBandwidth5);
   for (int i = 0; i < 7; ++i) ASSERT_EQ(0, Post(st, key, Block(1019, 1, 1, 1, 1)));
   LogCapture log;
   st.SendPass();
@@ -164,12 +151,9 @@ TEST(SecurePacking, QuotaBoundsNewPacketsPerPass) {
   EXPECT_EQ(1u, log.Count("SecureTransfer::_SendPacket sendlen="));
 }
 
-TEST(SecurePacking, AcknowledgementsOutOfOrder) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
-  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, AcknowledgementsOutOfOrder) {
+  SecureTransferKey a = Init(kBandwidth50);
+  SecureTransferKey b = NewKey();
   ASSERT_EQ(0, Post(st, a, Block(100, 1, 1, 1, 1)));
   ASSERT_EQ(0, Post(st, b, Block(100, 2, 1, 1, 1)));
   st.SendPass();
@@ -190,11 +174,8 @@ TEST(SecurePacking, AcknowledgementsOutOfOrder) {
   EXPECT_EQ(0u, cap.Count());
 }
 
-TEST(SecurePacking, UnacknowledgedPacketIsResentAfter200ms) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, UnacknowledgedPacketIsResentAfter200ms) {
+  SecureTransferKey key = Init(kBandwidth50);
   ASSERT_EQ(0, Post(st, key, Block(100, 1, 1, 1, 1)));
   const uint32_t built = plat::GetTickCount();
   st.SendPass();
@@ -219,11 +200,8 @@ TEST(SecurePacking, UnacknowledgedPacketIsResentAfter200ms) {
   EXPECT_EQ(1u, st.ResendTableSize());
 }
 
-TEST(SecurePacking, ResendingCanTakeTheWholePass) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth1, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecurePacking, ResendingCanTakeTheWholePass) {
+  SecureTransferKey key = Init(kBandwidth1);
   ASSERT_EQ(0, Post(st, key, Block(100, 1, 1, 1, 1)));
   st.SendPass();
   ASSERT_EQ(1u, cap.Take().size());

@@ -94,6 +94,20 @@ inline size_t CountExact(const LogCapture& log, const std::string& text) {
   return n;
 }
 
+// A SecureTransfer whose packets go to `cap`.
+class SecureFixture : public ::testing::Test {
+ protected:
+  // Sets the bandwidth and the cache size (MiB) and returns a first key.
+  SecureTransferKey Init(uint32_t bandwidth, uint32_t cacheMiB = 8) {
+    st.InitParams(nullptr, 0, bandwidth, cacheMiB);
+    return NewKey();
+  }
+  SecureTransferKey NewKey() { return st.CreateKey(1, 2, 3, 4, 5); }
+
+  PacketCapture cap;
+  SecureTransfer st{cap.Sink()};
+};
+
 inline int32_t Post(SecureTransfer& st, SecureTransferKey key, const Bytes& b) {
   static const char kNoDestination[16] = {};
   return st.PostPacket(key, b.data(), static_cast<int32_t>(b.size()), kNoDestination, 0);

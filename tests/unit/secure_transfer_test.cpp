@@ -14,6 +14,8 @@ using namespace securetest;
 
 namespace {
 
+class SecureHost : public SecureFixture {};
+
 constexpr uint32_t kBandwidth50 = 2000000;  // 50 packets per pass
 
 struct CacheFullCalls {
@@ -29,21 +31,14 @@ void OnCacheFull(SecureTransferKey key, uint32_t userValue) {
   g_cacheFull.lastUserValue = userValue;
 }
 
-TEST(SecureTransfer, EverythingRefusesBeforeInitParams) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
+TEST_F(SecureHost, EverythingRefusesBeforeInitParamsWhichSetsPacketsPerPass) {
   EXPECT_EQ(50u, st.SendQueueSize());
-  EXPECT_EQ(nullptr, st.CreateKey(1, 2, 3, 4, 5));
+  EXPECT_EQ(nullptr, NewKey());
   int fake = 0;
-  const Bytes b = Block(100, 1, 1, 1, 1);
-  EXPECT_EQ(-1, Post(st, &fake, b));
+  EXPECT_EQ(-1, Post(st, &fake, Block(100, 1, 1, 1, 1)));
   EXPECT_EQ(-2, st.ReleaseKey(&fake));
   EXPECT_EQ(0u, st.KeyCount());
-}
 
-TEST(SecureTransfer, InitParamsSetsPacketsPerPass) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
   LogCapture log;
   st.InitParams(nullptr, 0, 0, 8);
   EXPECT_EQ(1u, st.SendQueueSize());
@@ -62,13 +57,11 @@ TEST(SecureTransfer, InitParamsSetsPacketsPerPass) {
   }
 }
 
-TEST(SecureTransfer, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
+TEST_F(SecureHost, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
   st.InitParams(nullptr, 0, kBandwidth50, 8);
   LogCapture log;
-  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
-  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+  SecureTransferKey a = NewKey();
+  SecureTransferKey b = NewKey();
   ASSERT_NE(nullptr, a);
   ASSERT_NE(nullptr, b);
   EXPECT_NE(a, b);
@@ -94,11 +87,8 @@ TEST(SecureTransfer, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
   EXPECT_EQ(1u, log.Count(line));
 }
 
-TEST(SecureTransfer, PostPacketRefusals) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecureHost, PostPacketRefusals) {
+  SecureTransferKey key = Init(kBandwidth50);
   ASSERT_NE(nullptr, key);
   LogCapture log;
   const Bytes b = Block(1024, 1, 1, 1, 1);
@@ -129,14 +119,12 @@ TEST(SecureTransfer, PostPacketRefusals) {
   EXPECT_EQ(1019u + 18u, st.CachedBytes());
 }
 
-TEST(SecureTransfer, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
+TEST_F(SecureHost, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
   g_cacheFull = CacheFullCalls();
   // Cache size 0: every block finds the cache full.
   st.InitParams(&OnCacheFull, 77, kBandwidth50, 0);
-  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
-  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+  SecureTransferKey a = NewKey();
+  SecureTransferKey b = NewKey();
   LogCapture log;
   const Bytes blk = Block(100, 3, 2, 1, 9);
   for (int i = 0; i < 3; ++i) EXPECT_EQ(-1, Post(st, a, blk));
@@ -166,11 +154,8 @@ TEST(SecureTransfer, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
   EXPECT_EQ(6, g_cacheFull.count);
 }
 
-TEST(SecureTransfer, CacheLimitCountsEighteenBytesBesideEachBlock) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 1);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecureHost, CacheLimitCountsEighteenBytesBesideEachBlock) {
+  SecureTransferKey key = Init(kBandwidth50, 1);
   const Bytes blk = Block(1019, 1, 1, 1, 1);
   // 1011 x 1037 = 1 048 407 bytes stays below 1 MiB; one more does not.
   for (int i = 0; i < 1011; ++i) ASSERT_EQ(0, Post(st, key, blk)) << i;
@@ -184,12 +169,9 @@ TEST(SecureTransfer, CacheLimitCountsEighteenBytesBesideEachBlock) {
   EXPECT_EQ((1011u - 50u) * 1037u + 68u, st.CachedBytes());
 }
 
-TEST(SecureTransfer, ReleasedKeyIsRetiredOnceDrained) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, 0, 8);  // one packet per pass
-  SecureTransferKey a = st.CreateKey(1, 2, 3, 4, 5);
-  SecureTransferKey b = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecureHost, ReleasedKeyIsRetiredOnceDrained) {
+  SecureTransferKey a = Init(0);  // one packet per pass
+  SecureTransferKey b = NewKey();
   ASSERT_EQ(0, Post(st, a, Block(100, 1, 1, 1, 1)));
   ASSERT_EQ(0, st.ReleaseKey(a));
   LogCapture log;
@@ -228,11 +210,8 @@ TEST(SecureTransfer, ReleasedKeyIsRetiredOnceDrained) {
   EXPECT_EQ(0u, cap.Count());
 }
 
-TEST(SecureTransfer, StatisticsAreLoggedAndReset) {
-  PacketCapture cap;
-  SecureTransfer st(cap.Sink());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  SecureTransferKey key = st.CreateKey(1, 2, 3, 4, 5);
+TEST_F(SecureHost, StatisticsAreLoggedAndReset) {
+  SecureTransferKey key = Init(kBandwidth50);
   ASSERT_EQ(0, Post(st, key, Block(100, 1, 1, 1, 1)));
   ASSERT_EQ(0, Post(st, key, Block(200, 1, 1, 1, 1)));
   st.SendPass();  // one packet: 4 + 28 + (6 + 72) + (6 + 172) + 18 = 306

@@ -19,8 +19,6 @@ using namespace asyn_test;
 
 namespace {
 
-std::string Sid(const Session* s) { return "[SID:" + std::to_string(s->GetSessionID()) + "] "; }
-
 // A MsgEvent carrying a copied body (form 2).
 Event CopiedMessage(uint32_t destSid, uint32_t msgId, const void* data, uint32_t length) {
   Msg* msg = new Msg();
@@ -37,26 +35,33 @@ Event CopiedMessage(uint32_t destSid, uint32_t msgId, const void* data, uint32_t
   return ev;
 }
 
+// A TimerEvent whose user data holds the event's reference.
+Event TimerWithUserData(uint32_t destSid, std::atomic<int>* destroyed) {
+  Event timer = Event::Make(destSid, TimerEvent, plat::NowMs());
+  UserDataInfo* ud = new CountedUserData(destroyed);
+  ud->AddRef();
+  timer.word3 = reinterpret_cast<uintptr_t>(ud);
+  return timer;
+}
+
+using SessionGate = FrameworkTest<1>;
+
 }  // namespace
 
 TEST(SessionIds, OrdinaryIdsWrapToOneAndResidentIdsStartHigh) {
   LogCapture cap;
   SetNextSessionIdForTest(0xFFFFD7FEu, Session::kFirstResidentId);
-  SptrSession a(new RecordingSession());
-  SptrSession b(new RecordingSession());
-  SptrSession c(new RecordingSession());
-  EXPECT_EQ(a->GetSessionID(), 0xFFFFD7FEu);
-  EXPECT_EQ(b->GetSessionID(), 1u);
-  EXPECT_EQ(c->GetSessionID(), 2u);
-  EXPECT_EQ(cap.Count("Session 常驻SessionID使用折回！"), 1u);
-
   SessionProperty resident;
   resident.idKind = 0;
-  SptrSession r1(new RecordingSession(resident));
-  SptrSession r2(new RecordingSession(resident));
-  EXPECT_EQ(r1->GetSessionID(), 0xFFFFD7FFu);
-  EXPECT_EQ(r2->GetSessionID(), 0xFFFFD800u);
-  for (SptrSession* s : {&a, &b, &c, &r1, &r2}) (*s)->Terminate(0);
+  SptrSession s[] = {SptrSession(new RecordingSession()), SptrSession(new RecordingSession()),
+                     SptrSession(new RecordingSession()), SptrSession(new RecordingSession(resident)),
+                     SptrSession(new RecordingSession(resident))};
+  const uint32_t expected[] = {0xFFFFD7FEu, 1u, 2u, 0xFFFFD7FFu, 0xFFFFD800u};
+  for (int i = 0; i < 5; ++i) {
+    EXPECT_EQ(s[i]->GetSessionID(), expected[i]) << i;
+    s[i]->Terminate(0);
+  }
+  EXPECT_EQ(cap.Count("Session 常驻SessionID使用折回！"), 1u);
 }
 
 TEST(SessionStart, RefusesABadThreadModeAndAMissingFramework) {
@@ -66,34 +71,28 @@ TEST(SessionStart, RefusesABadThreadModeAndAMissingFramework) {
   std::atomic<int> destroyed{0};
   {
     SptrSession s(new RecordingSession(bad, &destroyed));
-    auto* rec = static_cast<RecordingSession*>(s.get());
     EXPECT_EQ(s->Start(), -1);
-    EXPECT_EQ(rec->lastTerminateReason.load(), 6003u);
+    EXPECT_EQ(Rec(s)->lastTerminateReason.load(), 6003u);
     EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::Start Session threadMode 属性非法,既非串行又非并行，直接Terminate。"));
     EXPECT_EQ(s->Start(), -1);  // once only
-    EXPECT_EQ(rec->terminates.load(), 1);
+    EXPECT_EQ(Rec(s)->terminates.load(), 1);
   }
   EXPECT_EQ(destroyed.load(), 1);
 
   SptrSession s(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(s.get());
   EXPECT_EQ(s->Start(), -1);  // the manager is not running
-  EXPECT_EQ(rec->lastTerminateReason.load(), 6005u);
+  EXPECT_EQ(Rec(s)->lastTerminateReason.load(), 6005u);
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::Start AsynModel没有运行，直接Terminate。"));
 }
 
-TEST(SessionStart, AWorkerThatStartsASessionDispatchesItsStartInline) {
-  AsynManager* mgr = StartFramework(1);
-  ASSERT_NE(mgr, nullptr);
+TEST_F(SessionGate, AWorkerThatStartsASessionDispatchesItsStartInline) {
   LogCapture cap;  // debug lines kept
-
   class Starter : public RecordingSession {
    public:
     int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
       child = SptrSession(new RecordingSession());
       child->Start();
-      auto* c = static_cast<RecordingSession*>(child.get());
-      startedBeforeReturn = c->starts.load() == 1;
+      startedBeforeReturn = Rec(child)->starts.load() == 1;
       handlerThread.store(plat::CurrentThreadId());  // published last
       return 0;
     }
@@ -109,35 +108,19 @@ TEST(SessionStart, AWorkerThatStartsASessionDispatchesItsStartInline) {
   ASSERT_TRUE(WaitUntil([&] { return st->handlerThread.load() != 0; }));
   ASSERT_TRUE(st->child);
   EXPECT_TRUE(st->startedBeforeReturn);
-  auto* child = static_cast<RecordingSession*>(st->child.get());
   {
-    std::lock_guard<std::mutex> g(child->mu);
-    EXPECT_EQ(child->startThread, st->handlerThread.load());
+    std::lock_guard<std::mutex> g(Rec(st->child)->mu);
+    EXPECT_EQ(Rec(st->child)->startThread, st->handlerThread.load());
   }
-  EXPECT_TRUE(cap.Contains(Sid(child) + "Session::Start当前执行线程是异步模型内部线程，直接调用OnEventArrived。"));
+  EXPECT_TRUE(cap.Contains(Sid(st->child.get()) + "Session::Start当前执行线程是异步模型内部线程，直接调用OnEventArrived。"));
   st->child->Terminate(0);
   st->child.reset();
   starter->Terminate(0);
-  mgr->Stop();
-  mgr->Destroy();
 }
 
-TEST(SessionGate, MessagesQueuedBeforeTheStartRunRightAfterOnStartInOrder) {
-  AsynManager* mgr = StartFramework(1);
-  ASSERT_NE(mgr, nullptr);
-
-  // Holds the only worker, so that the target's start event waits in the
-  // port while its messages are queued on the session.
-  class Gate : public Session {
-   public:
-    int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
-      entered.store(1);
-      WaitUntil([&] { return open.load() != 0; });
-      return 0;
-    }
-    std::atomic<int> entered{0};
-    std::atomic<int> open{0};
-  };
+TEST_F(SessionGate, MessagesQueuedBeforeTheStartRunRightAfterOnStartInOrder) {
+  // The gate holds the only worker, so that the target's start event waits
+  // in the port while its messages are queued on the session.
   SptrSession gate(new Gate());
   auto* g = static_cast<Gate*>(gate.get());
   ASSERT_EQ(gate->Start(), 0);
@@ -145,7 +128,6 @@ TEST(SessionGate, MessagesQueuedBeforeTheStartRunRightAfterOnStartInOrder) {
   ASSERT_TRUE(WaitUntil([&] { return g->entered.load() != 0; }));
 
   SptrSession target(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(target.get());
   ASSERT_EQ(target->Start(), 0);
   for (uint32_t id = 1; id <= 3; ++id) {
     const uint8_t body = static_cast<uint8_t>(id);
@@ -153,46 +135,42 @@ TEST(SessionGate, MessagesQueuedBeforeTheStartRunRightAfterOnStartInOrder) {
   }
   EXPECT_EQ(target->PendingEventCount(), 3u);
   g->open.store(1);
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 3; }));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(target)->messageCount.load() == 3; }));
   ASSERT_EQ(mgr->PostMsg(target->GetSessionID(), 4, nullptr, 0, false), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 4; }));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(target)->messageCount.load() == 4; }));
   {
-    std::lock_guard<std::mutex> lk(rec->mu);
+    std::lock_guard<std::mutex> lk(Rec(target)->mu);
     const std::vector<std::string> expected = {"start", "msg1", "msg2", "msg3", "msg4"};
-    EXPECT_EQ(rec->trace, expected);
+    EXPECT_EQ(Rec(target)->trace, expected);
   }
   target->Terminate(0);
   gate->Terminate(0);
-  mgr->Stop();
-  mgr->Destroy();
 }
 
-TEST(SessionGate, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
+TEST(SessionGateDirect, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
   LogCapture cap;
   SptrSession s(new RecordingSession(Serial(false)));
-  auto* rec = static_cast<RecordingSession*>(s.get());
   Event notify = Event::Make(s->GetSessionID(), NotifyEvent, plat::NowMs());
   EXPECT_EQ(s->OnEventArrived(notify, SptrISender()), 0);
   EXPECT_EQ(s->PendingEventCount(), 0u);
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::OnEventArrived  \t\t\t\t\t判断出Session没有启动过，并且Event不是startEvent且是通知Event,"
                                           "\t\t\t\t\t则不将该Event push入eventlist中。"));
 
-  const char text[] = "ab";
-  Event m1 = CopiedMessage(s->GetSessionID(), 7, text, 2);
+  Event m1 = CopiedMessage(s->GetSessionID(), 7, "ab", 2);
   Event m2 = CopiedMessage(s->GetSessionID(), 8, nullptr, 0);
   EXPECT_EQ(s->OnEventArrived(m1, SptrISender()), 0);
   EXPECT_EQ(s->OnEventArrived(m2, SptrISender()), 0);
   EXPECT_EQ(s->PendingEventCount(), 2u);
-  EXPECT_EQ(rec->messageCount.load(), 0);
+  EXPECT_EQ(Rec(s)->messageCount.load(), 0);
 
   // The start arrives through the same door and drains the queue behind it.
   Event start = Event::Make(s->GetSessionID(), StartEvent, plat::NowMs());
   EXPECT_EQ(s->OnEventArrived(start, SptrISender()), 0);
   {
-    std::lock_guard<std::mutex> g(rec->mu);
+    std::lock_guard<std::mutex> g(Rec(s)->mu);
     const std::vector<std::string> expected = {"start", "msg7", "msg8"};
-    EXPECT_EQ(rec->trace, expected);
-    EXPECT_EQ(rec->messages[0].bytes, std::vector<uint8_t>({'a', 'b'}));
+    EXPECT_EQ(Rec(s)->trace, expected);
+    EXPECT_EQ(Rec(s)->messages[0].bytes, std::vector<uint8_t>({'a', 'b'}));
   }
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::OnEventArrived 将isStartEvent 赋值为 true"));
   s->Terminate(0);
@@ -200,57 +178,49 @@ TEST(SessionGate, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
 
 TEST(SessionDispatch, BodiesReachOnMessageAsTheirFormSays) {
   SptrSession s(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(s.get());
-
   // Form 2 whose data length equals its payload offset: an empty body.
   EventListItem item;
   item.event = CopiedMessage(s->GetSessionID(), 1, "0123456789abcdef", 16);
   item.event.msg()->stream->SetPayloadOffset(16);
   s->DispatchEvent(item);
-
   // Form 2 with an offset: the bytes after it.
   item.event = CopiedMessage(s->GetSessionID(), 2, "headBODY", 8);
   item.event.msg()->stream->SetPayloadOffset(4);
   s->DispatchEvent(item);
-
   // A LinkBuff body is never delivered.
   item.event = CopiedMessage(s->GetSessionID(), 3, nullptr, 0);
   item.event.msg()->form = MSG_DATA_LINKBUFF;
   s->DispatchEvent(item);
 
-  std::lock_guard<std::mutex> g(rec->mu);
-  ASSERT_EQ(rec->messages.size(), 2u);
-  EXPECT_EQ(rec->messages[0].pointer, nullptr);
-  EXPECT_EQ(rec->messages[0].length, 0u);
-  EXPECT_EQ(std::string(rec->messages[1].bytes.begin(), rec->messages[1].bytes.end()), "BODY");
+  std::lock_guard<std::mutex> g(Rec(s)->mu);
+  const std::vector<Received>& m = Rec(s)->messages;
+  ASSERT_EQ(m.size(), 2u);
+  EXPECT_EQ(m[0].pointer, nullptr);
+  EXPECT_EQ(m[0].length, 0u);
+  EXPECT_EQ(std::string(m[1].bytes.begin(), m[1].bytes.end()), "BODY");
   s->Terminate(0);
 }
 
 TEST(SessionDispatch, ASendResultReachesOnSendResultWithItsThirteenArguments) {
-  struct Call {
-    int16_t result;
-    uint16_t transport;
-    uint32_t msgId;
-    std::string body;
-    uint32_t destSid, replyFlag;
-    const PeerAddress* dest;
-    ISender* sender;
-    UserDataInfo* userData;
-    uint32_t localIp;
-    uint16_t localPort;
-    uint8_t reliable;
-  };
   class ResultSession : public Session {
    public:
     int32_t OnSendResult(int16_t result, uint16_t transport, uint32_t msgId, const uint8_t* body, uint32_t len,
                          uint32_t destSid, uint32_t replyFlag, const PeerAddress* dest, ISender* sender,
                          UserDataInfo* userData, uint32_t localIp, uint16_t localPort, uint8_t reliable) override {
-      call = Call{result, transport, msgId, std::string(reinterpret_cast<const char*>(body), len), destSid,
-                  replyFlag, dest, sender, userData, localIp, localPort, reliable};
+      text = std::to_string(result) + " " + std::to_string(transport) + " " + std::to_string(msgId) + " " +
+             std::string(reinterpret_cast<const char*>(body), len) + " " + std::to_string(destSid) + " " +
+             std::to_string(replyFlag) + " " + std::to_string(localIp) + " " + std::to_string(localPort) + " " +
+             std::to_string(reliable);
+      seenDest = dest;
+      seenSender = sender;
+      seenUserData = userData;
       ++calls;
       return 0;
     }
-    Call call{};
+    std::string text;
+    const PeerAddress* seenDest = nullptr;
+    ISender* seenSender = nullptr;
+    UserDataInfo* seenUserData = nullptr;
     int calls = 0;
   };
   SptrSession s(new ResultSession());
@@ -282,18 +252,10 @@ TEST(SessionDispatch, ASendResultReachesOnSendResultWithItsThirteenArguments) {
   s->DispatchEvent(item);
 
   ASSERT_EQ(rs->calls, 1);
-  EXPECT_EQ(rs->call.result, -3);
-  EXPECT_EQ(rs->call.transport, 1u);
-  EXPECT_EQ(rs->call.msgId, 1116u);
-  EXPECT_EQ(rs->call.body, "payload");
-  EXPECT_EQ(rs->call.destSid, 77u);
-  EXPECT_EQ(rs->call.replyFlag, 1u);
-  EXPECT_EQ(rs->call.dest, &ctx->m_dest);
-  EXPECT_EQ(rs->call.sender, ctx->m_sender.get());
-  EXPECT_EQ(rs->call.userData, ctx->m_userData.get());
-  EXPECT_EQ(rs->call.localIp, 0x7F000001u);
-  EXPECT_EQ(rs->call.localPort, 4321u);
-  EXPECT_EQ(rs->call.reliable, 1u);
+  EXPECT_EQ(rs->text, "-3 1 1116 payload 77 1 2130706433 4321 1");
+  EXPECT_EQ(rs->seenDest, &ctx->m_dest);
+  EXPECT_EQ(rs->seenSender, ctx->m_sender.get());
+  EXPECT_EQ(rs->seenUserData, ctx->m_userData.get());
   // The event's context reference is gone: ours is the last.
   ctx.reset();
   EXPECT_EQ(udDestroyed.load(), 1);
@@ -305,23 +267,19 @@ TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndDestroyingRefusesEvents) {
   std::atomic<int> destroyed{0};
   std::atomic<int> udDestroyed{0};
   SptrSession s(new RecordingSession(SessionProperty(), &destroyed));
-  auto* rec = static_cast<RecordingSession*>(s.get());
   EXPECT_EQ(s->Terminate(41), 0);
   EXPECT_EQ(s->Terminate(42), 0);
-  EXPECT_EQ(rec->terminates.load(), 1);
-  EXPECT_EQ(rec->lastTerminateReason.load(), 41u);
+  EXPECT_EQ(Rec(s)->terminates.load(), 1);
+  EXPECT_EQ(Rec(s)->lastTerminateReason.load(), 41u);
   EXPECT_EQ(destroyed.load(), 0);  // our reference keeps it
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::Terminate 开始调用OnTerminate。"));
 
   // An event for a destroying session is released, not delivered.
-  Event timer = Event::Make(s->GetSessionID(), TimerEvent, plat::NowMs());
-  timer.word3 = reinterpret_cast<uintptr_t>(new CountedUserData(&udDestroyed));
-  reinterpret_cast<UserDataInfo*>(timer.word3)->AddRef();
+  Event timer = TimerWithUserData(s->GetSessionID(), &udDestroyed);
   EXPECT_EQ(s->OnEventArrived(timer, SptrISender()), -1);
   EXPECT_EQ(udDestroyed.load(), 1);
-  EXPECT_EQ(rec->timerCount.load(), 0);
+  EXPECT_EQ(Rec(s)->timerCount.load(), 0);
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::OnEventArrived Session处于销毁中，释放Event资源，直接返回。"));
-
   s.reset();
   EXPECT_EQ(destroyed.load(), 1);
 }
@@ -329,14 +287,10 @@ TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndDestroyingRefusesEvents) {
 TEST(SessionTerminate, DestructionReleasesQueuedEvents) {
   std::atomic<int> udDestroyed{0};
   SptrSession s(new RecordingSession());
-  const char text[] = "xyz";
-  Event msg = CopiedMessage(s->GetSessionID(), 1, text, 3);
+  Event msg = CopiedMessage(s->GetSessionID(), 1, "xyz", 3);
   EXPECT_EQ(s->OnEventArrived(msg, SptrISender()), 0);  // queued: not started
-  Event timer = Event::Make(s->GetSessionID(), TimerEvent, plat::NowMs());
-  UserDataInfo* ud = new CountedUserData(&udDestroyed);
-  ud->AddRef();
-  timer.word3 = reinterpret_cast<uintptr_t>(ud);
-  EXPECT_TRUE(s->PushEvent(timer, SptrISender(new LocalSender(nullptr, nullptr))));
+  EXPECT_TRUE(s->PushEvent(TimerWithUserData(s->GetSessionID(), &udDestroyed),
+                           SptrISender(new LocalSender(nullptr, nullptr))));
   const long nodesBefore = tz::LiveEventNodes();
   EXPECT_EQ(s->PendingEventCount(), 2u);
   s->Terminate(0);

@@ -11,86 +11,56 @@
 using namespace AsynModel;
 using namespace asyn_test;
 
-namespace {
+using SessionTimerTest = FrameworkTest<1>;
 
-std::string Sid(const Session* s) { return "[SID:" + std::to_string(s->GetSessionID()) + "] "; }
-
-class SessionTimerTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    mgr = StartFramework(1);
-    ASSERT_NE(mgr, nullptr);
-  }
-  void TearDown() override {
-    if (mgr == nullptr) return;
-    if (mgr->GetState() == Running) mgr->Stop();
-    mgr->Destroy();
-  }
-  AsynManager* mgr = nullptr;
-};
-
-}  // namespace
-
-TEST_F(SessionTimerTest, ADueTimerReachesOnTimerWithItsIdAndUserData) {
+TEST_F(SessionTimerTest, ADueTimerReachesOnTimerWithItsIdAndUserDataAndTheTimeoutOnTimeout) {
   SptrSession s(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(s.get());
   ASSERT_EQ(s->Start(), 0);
-  ASSERT_TRUE(WaitUntil([&] { return rec->starts.load() == 1; }));
-
+  ASSERT_TRUE(WaitUntil([&] { return Rec(s)->starts.load() == 1; }));
   std::atomic<int> udDestroyed{0};
   SptrUserDataInfo ud(new CountedUserData(&udDestroyed));
   ASSERT_TRUE(s->SetTimer(7, 1000, ud.get()));
   EXPECT_EQ(ud->RefCount(), 2u);  // ours and the timer's
   plat::AdvanceClock(1000);
-  ASSERT_TRUE(WaitUntil([&] { return rec->timerCount.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(s)->timerCount.load() == 1; }));
   {
-    std::lock_guard<std::mutex> g(rec->mu);
-    EXPECT_FALSE(rec->timers[0].cancelled);
-    EXPECT_EQ(rec->timers[0].timerId, 7u);
-    EXPECT_EQ(rec->timers[0].userData, ud.get());
+    std::lock_guard<std::mutex> g(Rec(s)->mu);
+    EXPECT_FALSE(Rec(s)->timers[0].cancelled);
+    EXPECT_EQ(Rec(s)->timers[0].timerId, 7u);
+    EXPECT_EQ(Rec(s)->timers[0].userData, ud.get());
   }
-  // Every reference the timer took is back.
+  // Every reference the timer took is back: ours, its own and the SessionMap's.
   EXPECT_TRUE(WaitUntil([&] { return ud->RefCount() == 1u; })) << ud->RefCount();
-  // Ours, its own and the SessionMap's.
   EXPECT_TRUE(WaitUntil([&] { return s->RefCount() == 3u; })) << s->RefCount();
   s->Terminate(0);
-}
 
-TEST_F(SessionTimerTest, TheTimeoutTimerOfStartEndsInOnTimeout) {
-  SptrSession s(new RecordingSession());
-  auto* rec = static_cast<RecordingSession*>(s.get());
-  ASSERT_EQ(s->Start(500), 0);
+  SptrSession t(new RecordingSession());
+  ASSERT_EQ(t->Start(500), 0);
   plat::AdvanceClock(500);
-  ASSERT_TRUE(WaitUntil([&] { return rec->timeouts.load() == 1; }));
-  EXPECT_EQ(rec->timeoutCancelled.load(), 0);
-  EXPECT_EQ(rec->lastTerminateReason.load(), 6002u);  // the default OnTimeout terminates
-  EXPECT_FALSE(mgr->FindSession(s->GetSessionID()));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(t)->timeouts.load() == 1; }));
+  EXPECT_EQ(Rec(t)->timeoutCancelled.load(), 0);
+  EXPECT_EQ(Rec(t)->lastTerminateReason.load(), 6002u);  // the default OnTimeout terminates
+  EXPECT_FALSE(mgr->FindSession(t->GetSessionID()));
 }
 
-TEST_F(SessionTimerTest, StopDeliversPendingTimersOnceWithTheCancelFlag) {
+TEST_F(SessionTimerTest, StopDeliversPendingTimersOnceWithTheCancelFlagThenSetTimerRefuses) {
   SptrSession s(new RecordingSession(Parallel()));
-  auto* rec = static_cast<RecordingSession*>(s.get());
   ASSERT_EQ(s->Start(), 0);
   ASSERT_TRUE(s->SetTimer(1, 100));
   ASSERT_TRUE(s->SetTimer(2, 60000));  // the far list
   ASSERT_EQ(mgr->Stop(), 0u);
   // Timers still waiting to be distributed fire during Stop; those on the
   // wheel or the far list on the timer thread's next pass, soon after.
-  ASSERT_TRUE(WaitUntil([&] { return rec->timerCount.load() == 2; }));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(s)->timerCount.load() == 2; }));
   {
-    std::lock_guard<std::mutex> g(rec->mu);
-    for (const auto& t : rec->timers) EXPECT_TRUE(t.cancelled) << t.timerId;
+    std::lock_guard<std::mutex> g(Rec(s)->mu);
+    for (const auto& t : Rec(s)->timers) EXPECT_TRUE(t.cancelled) << t.timerId;
   }
   plat::AdvanceClock(61000);
   plat::SleepMs(0);
   EXPECT_TRUE(WaitUntil([&] { return s->RefCount() == 2u; }));
-  EXPECT_EQ(rec->timerCount.load(), 2);
-  s->Terminate(0);
-}
+  EXPECT_EQ(Rec(s)->timerCount.load(), 2);
 
-TEST_F(SessionTimerTest, ADisabledTimerRefusesWithItsLine) {
-  SptrSession s(new RecordingSession());
-  ASSERT_EQ(mgr->Stop(), 0u);
   LogCapture cap;
   EXPECT_FALSE(s->SetTimer(3, 10));
   EXPECT_FALSE(s->SetTimeoutTimer(10));
@@ -108,9 +78,7 @@ TEST_F(SessionTimerTest, OrderedSerialSessionsQueueTheirTimersOthersPostThem) {
   ASSERT_EQ(parallel->Start(), 0);
   ASSERT_TRUE(ordered->SetTimer(4, 0));
   ASSERT_TRUE(parallel->SetTimer(5, 0));
-  auto* o = static_cast<RecordingSession*>(ordered.get());
-  auto* p = static_cast<RecordingSession*>(parallel.get());
-  ASSERT_TRUE(WaitUntil([&] { return o->timerCount.load() == 1 && p->timerCount.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return Rec(ordered)->timerCount.load() == 1 && Rec(parallel)->timerCount.load() == 1; }));
   EXPECT_TRUE(cap.Contains(Sid(ordered.get()) +
                            "Session::TransmitTimerEvent(SessionTimer到期相响应函数) \t\t\t\t\t    "
                            "中判断Session属性为串行并且要求顺序则直接Push 超时Event，并向完成端口发送通知消息。"));

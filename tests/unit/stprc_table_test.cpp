@@ -72,19 +72,7 @@ TEST(StprcTable, TwoGroupsInInputOrder) {
   }
 }
 
-TEST(StprcTable, StartupVariantTextsUseFullWidthColon) {
-  LogCapture cap;
-  const StprcAddrEntry in[1] = {Entry("1.2.3.4", 80, 0)};
-  StprcGroupTable t;
-  EXPECT_EQ(1u, t.Build(in, 1, StprcGroupTable::Variant::kStartup));
-  const std::vector<std::string> want = {
-      "[Kelvarn][stprc] 输入的stprcIp地址为:(1.2.3.4:80) groupid:0",
-      "[Kelvarn][stprc] 排序后输入的stprcIp地址为:(1.2.3.4:80) groupid:0 groupindex：0",
-  };
-  EXPECT_EQ(want, Texts(cap));
-}
-
-TEST(StprcTable, ImageBytesOfOneEntry) {
+TEST(StprcTable, ImageBytesOfOneEntryAndAnIpFieldWithoutNul) {
   StprcAddrEntry e = Entry("192.168.1.2", 0x1F90, 0x01020304);
   e.reserved = 0xBEEF;           // ignored on input
   memcpy(e.stprcIp + 12, "xyz", 4);  // bytes after the NUL travel as given
@@ -95,9 +83,14 @@ TEST(StprcTable, ImageBytesOfOneEntry) {
   const uint8_t tail[8] = {0x90, 0x1F, 0, 0, 0x04, 0x03, 0x02, 0x01};
   EXPECT_EQ(0, memcmp(p + 16, tail, 8));
   EXPECT_EQ(240u, t.MessageLength());
+
+  LogCapture cap;
+  memset(e.stprcIp, '9', 16);
+  ASSERT_EQ(1u, t.Build(&e, 1, StprcGroupTable::Variant::kSetStpRc));
+  EXPECT_TRUE(cap.Contains("(9999999999999999:8080)"));  // printed within its sixteen bytes
 }
 
-TEST(StprcTable, TwelveOfOneGroupKeepTen) {
+TEST(StprcTable, TwelveOfOneGroupKeepTenAndElevenGroupsKeepTen) {
   LogCapture cap;
   std::vector<StprcAddrEntry> in;
   for (uint16_t i = 0; i < 12; ++i) in.push_back(Entry("10.0.0.1", static_cast<uint16_t>(100 + i), 5));
@@ -107,14 +100,11 @@ TEST(StprcTable, TwelveOfOneGroupKeepTen) {
   EXPECT_EQ(109, PortAt(t, 0, 9));
   EXPECT_EQ(2u, cap.Count("[Kelvarn][stprc] 输入的stprcIp地址 groupindex > MAX_STPRC_GROUP_NUM-1 || "
                           "ninnerid > MAX_STPRC_NUM-1"));
-}
 
-TEST(StprcTable, ElevenGroupsKeepTen) {
-  LogCapture cap;
-  std::vector<StprcAddrEntry> in;
+  cap.Clear();
+  in.clear();
   // Given in descending order: the sort must put group 100 first.
   for (uint32_t g = 11; g >= 1; --g) in.push_back(Entry("10.0.0.1", static_cast<uint16_t>(g), g * 100));
-  StprcGroupTable t;
   EXPECT_EQ(10u, t.Build(in.data(), 11, StprcGroupTable::Variant::kSetStpRc));
   EXPECT_EQ(10u, t.GroupsSent());
   EXPECT_EQ(2400u, t.MessageLength());
@@ -124,15 +114,18 @@ TEST(StprcTable, ElevenGroupsKeepTen) {
   EXPECT_TRUE(cap.Contains("(10.0.0.1:11) groupid:1100 groupindex:10"));
 }
 
-TEST(StprcTable, GroupIdsCompareUnsigned) {
-  const StprcAddrEntry in[2] = {Entry("10.0.0.9", 9, 0x80000000u), Entry("10.0.0.1", 1, 1)};
-  StprcGroupTable t;
-  ASSERT_EQ(2u, t.Build(in, 2, StprcGroupTable::Variant::kSetStpRc));
-  EXPECT_EQ("10.0.0.1", IpAt(t, 0, 0));
-  EXPECT_EQ("10.0.0.9", IpAt(t, 1, 0));
-}
-
-TEST(StprcTable, PortZeroIsDroppedLoggedOnlyBySetStpRc) {
+TEST(StprcTable, StartupVariantUsesItsOwnTextsAndDoesNotLogPortZero) {
+  {
+    LogCapture cap;
+    const StprcAddrEntry in[1] = {Entry("1.2.3.4", 80, 0)};
+    StprcGroupTable t;
+    EXPECT_EQ(1u, t.Build(in, 1, StprcGroupTable::Variant::kStartup));
+    const std::vector<std::string> want = {
+        "[Kelvarn][stprc] 输入的stprcIp地址为:(1.2.3.4:80) groupid:0",
+        "[Kelvarn][stprc] 排序后输入的stprcIp地址为:(1.2.3.4:80) groupid:0 groupindex：0",
+    };
+    EXPECT_EQ(want, Texts(cap));
+  }
   const StprcAddrEntry one = Entry("10.0.0.1", 0, 0);
   {
     LogCapture cap;
@@ -149,10 +142,15 @@ TEST(StprcTable, PortZeroIsDroppedLoggedOnlyBySetStpRc) {
   }
 }
 
-TEST(StprcTable, EmptiedGroupIsSentWhenALaterOneFollows) {
-  const StprcAddrEntry in[2] = {Entry("10.0.0.1", 0, 1), Entry("10.0.0.2", 2, 2)};
+TEST(StprcTable, GroupIdsCompareUnsignedAndAnEmptiedGroupIsSentWhenALaterOneFollows) {
+  const StprcAddrEntry in[2] = {Entry("10.0.0.9", 9, 0x80000000u), Entry("10.0.0.1", 1, 1)};
   StprcGroupTable t;
-  ASSERT_EQ(1u, t.Build(in, 2, StprcGroupTable::Variant::kSetStpRc));
+  ASSERT_EQ(2u, t.Build(in, 2, StprcGroupTable::Variant::kSetStpRc));
+  EXPECT_EQ("10.0.0.1", IpAt(t, 0, 0));
+  EXPECT_EQ("10.0.0.9", IpAt(t, 1, 0));
+
+  const StprcAddrEntry emptied[2] = {Entry("10.0.0.1", 0, 1), Entry("10.0.0.2", 2, 2)};
+  ASSERT_EQ(1u, t.Build(emptied, 2, StprcGroupTable::Variant::kSetStpRc));
   EXPECT_EQ(480u, t.MessageLength());
   for (int i = 0; i < 240; ++i) ASSERT_EQ(0, t.Data()[i]);
   EXPECT_EQ("10.0.0.2", IpAt(t, 1, 0));
@@ -165,13 +163,4 @@ TEST(StprcTable, RebuildStartsFromZeroAndNoEntries) {
   EXPECT_EQ(0u, t.Build(nullptr, 5, StprcGroupTable::Variant::kSetStpRc));
   EXPECT_EQ(0u, t.Build(in, 0, StprcGroupTable::Variant::kSetStpRc));
   for (size_t i = 0; i < 2400; ++i) ASSERT_EQ(0, t.Data()[i]);
-}
-
-TEST(StprcTable, IpFieldWithoutNulIsPrintedWithinItsSixteenBytes) {
-  LogCapture cap;
-  StprcAddrEntry e = Entry("", 7, 0);
-  memset(e.stprcIp, '9', 16);
-  StprcGroupTable t;
-  ASSERT_EQ(1u, t.Build(&e, 1, StprcGroupTable::Variant::kSetStpRc));
-  EXPECT_TRUE(cap.Contains("(9999999999999999:7)"));
 }

@@ -12,18 +12,9 @@
 
 #include "platform/clock.h"
 #include "tzhelper/TzCustomTimerEx.h"
+#include "wait_util.h"
 
 namespace {
-
-template <class Pred>
-bool Eventually(Pred pred, int timeoutMs = 5000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // Records the order of firings: arg is the timer's tag.
 struct Recorder {
@@ -46,92 +37,11 @@ struct Recorder {
     std::lock_guard<std::mutex> g(mu);
     return order;
   }
+  bool Set(TzCustomTimerEx& t, uint32_t delayMs, intptr_t tag) {
+    return t.SetTimer(delayMs, this, &Recorder::Callback, reinterpret_cast<void*>(tag));
+  }
 };
 
-void* Tag(intptr_t i) { return reinterpret_cast<void*>(i); }
-
-}  // namespace
-
-TEST(CustomTimer, EqualDueTimesFireInInsertionOrderAfterEarlierOnes) {
-  TzCustomTimerEx timer;
-  ASSERT_TRUE(timer.Start());
-  Recorder r;
-  // A late one first, then a run of equal delays: most of them share the
-  // same due millisecond, and all must keep the order they were added in.
-  ASSERT_TRUE(timer.SetTimer(2000, &r, &Recorder::Callback, Tag(1000)));
-  for (intptr_t i = 0; i < 50; ++i) {
-    ASSERT_TRUE(timer.SetTimer(1000, &r, &Recorder::Callback, Tag(i)));
-  }
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 50; }));
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 51; }));
-  std::vector<intptr_t> order = r.Order();
-  for (intptr_t i = 0; i < 50; ++i) EXPECT_EQ(order[size_t(i)], i);
-  EXPECT_EQ(order[50], 1000);
-}
-
-TEST(CustomTimer, AnEarlierTimerAddedLaterWakesTheThreadAndFiresOnTime) {
-  TzCustomTimerEx timer;
-  ASSERT_TRUE(timer.Start());
-  Recorder r;
-  ASSERT_TRUE(timer.SetTimer(60000, &r, &Recorder::Callback, Tag(1)));
-  // Let the thread settle into its wait for the 60 s timer.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const int64_t due = plat::NowMs() + 1000;
-  ASSERT_TRUE(timer.SetTimer(1000, &r, &Recorder::Callback, Tag(2)));
-  // Without the wake the thread would sleep until the 60 s deadline, which
-  // moving the clock by 1 s does not reach.
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 1; }));
-  {
-    std::lock_guard<std::mutex> g(r.mu);
-    EXPECT_EQ(r.order[0], 2);
-    EXPECT_GE(r.firedAt[0], due);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(r.count.load(), 1);  // the 60 s timer waits for its time
-  plat::AdvanceClock(59000);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 2; }));
-}
-
-TEST(CustomTimer, RefusesNullOwnerOrCallbackAStoppedThreadAndABadList) {
-  Recorder r;
-  TzCustomTimerEx timer(2, [](uint32_t delayMs) -> uint32_t { return delayMs < 1000 ? 0 : 5; });
-  EXPECT_FALSE(timer.SetTimer(10, &r, &Recorder::Callback, nullptr));  // not started
-  ASSERT_TRUE(timer.Start());
-  EXPECT_TRUE(timer.Start());  // already running
-  EXPECT_FALSE(timer.SetTimer(10, nullptr, &Recorder::Callback, nullptr));
-  EXPECT_FALSE(timer.SetTimer(10, &r, nullptr, nullptr));
-  EXPECT_FALSE(timer.SetTimer(1000, &r, &Recorder::Callback, nullptr));  // list 5 of 2
-  EXPECT_TRUE(timer.SetTimer(10, &r, &Recorder::Callback, nullptr));
-  timer.Stop();
-  EXPECT_FALSE(timer.SetTimer(10, &r, &Recorder::Callback, nullptr));
-}
-
-TEST(CustomTimer, LargeBatchesOnSeveralListsAllFireInOrder) {
-  // Two lists; 250 due timers on each exceed the batch of 100 per take.
-  TzCustomTimerEx timer(2, [](uint32_t delayMs) -> uint32_t { return delayMs % 2; });
-  ASSERT_TRUE(timer.Start());
-  Recorder r;
-  for (intptr_t i = 0; i < 250; ++i) {
-    ASSERT_TRUE(timer.SetTimer(100, &r, &Recorder::Callback, Tag(i)));
-    ASSERT_TRUE(timer.SetTimer(101, &r, &Recorder::Callback, Tag(1000 + i)));
-  }
-  plat::AdvanceClock(200);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 500; }));
-  std::vector<intptr_t> order = r.Order();
-  std::vector<intptr_t> even, odd;
-  for (intptr_t tag : order) (tag < 1000 ? even : odd).push_back(tag);
-  ASSERT_EQ(even.size(), 250u);
-  ASSERT_EQ(odd.size(), 250u);
-  for (intptr_t i = 0; i < 250; ++i) {
-    EXPECT_EQ(even[size_t(i)], i);
-    EXPECT_EQ(odd[size_t(i)], 1000 + i);
-  }
-}
-
-namespace {
 struct Rearming {
   TzCustomTimerEx* timer;
   std::atomic<int> runs{0};
@@ -143,38 +53,110 @@ struct Rearming {
     }
   }
 };
+
 std::atomic<int> g_throws{0};
 void Throws(void*, uint32_t, void*) {
   g_throws.fetch_add(1);
   throw 7;
 }
+
 }  // namespace
 
-TEST(CustomTimer, ACallbackMaySetItsNextTimer) {
+TEST(CustomTimer, EqualDueTimesFireInInsertionOrderAfterEarlierOnes) {
+  TzCustomTimerEx timer;
+  ASSERT_TRUE(timer.Start());
+  Recorder r;
+  // A late one first, then a run of equal delays: most of them share the
+  // same due millisecond, and all must keep the order they were added in.
+  ASSERT_TRUE(r.Set(timer, 2000, 1000));
+  for (intptr_t i = 0; i < 50; ++i) ASSERT_TRUE(r.Set(timer, 1000, i));
+  plat::AdvanceClock(1000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 50; }));
+  plat::AdvanceClock(1000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 51; }));
+  std::vector<intptr_t> order = r.Order();
+  for (intptr_t i = 0; i < 50; ++i) EXPECT_EQ(order[size_t(i)], i);
+  EXPECT_EQ(order[50], 1000);
+}
+
+TEST(CustomTimer, AnEarlierTimerAddedLaterWakesTheThreadAndFiresOnTime) {
+  TzCustomTimerEx timer;
+  ASSERT_TRUE(timer.Start());
+  Recorder r;
+  ASSERT_TRUE(r.Set(timer, 60000, 1));
+  // Let the thread settle into its wait for the 60 s timer.
+  std::this_thread::sleep_for(std::chrono::milliseconds(30));
+  const int64_t due = plat::NowMs() + 1000;
+  ASSERT_TRUE(r.Set(timer, 1000, 2));
+  // Without the wake the thread would sleep until the 60 s deadline, which
+  // moving the clock by 1 s does not reach.
+  plat::AdvanceClock(1000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 1; }));
+  {
+    std::lock_guard<std::mutex> g(r.mu);
+    EXPECT_EQ(r.order[0], 2);
+    EXPECT_GE(r.firedAt[0], due);
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(r.count.load(), 1);  // the 60 s timer waits for its time
+  plat::AdvanceClock(59000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 2; }));
+}
+
+TEST(CustomTimer, RefusesNullOwnerOrCallbackAStoppedThreadAndABadList) {
+  Recorder r;
+  TzCustomTimerEx timer(2, [](uint32_t delayMs) -> uint32_t { return delayMs < 1000 ? 0 : 5; });
+  EXPECT_FALSE(r.Set(timer, 10, 0));  // not started
+  ASSERT_TRUE(timer.Start());
+  EXPECT_TRUE(timer.Start());  // already running
+  EXPECT_FALSE(timer.SetTimer(10, nullptr, &Recorder::Callback, nullptr));
+  EXPECT_FALSE(timer.SetTimer(10, &r, nullptr, nullptr));
+  EXPECT_FALSE(r.Set(timer, 1000, 0));  // list 5 of 2
+  EXPECT_TRUE(r.Set(timer, 10, 0));
+  timer.Stop();
+  EXPECT_FALSE(r.Set(timer, 10, 0));
+}
+
+TEST(CustomTimer, LargeBatchesOnSeveralListsAllFireInOrder) {
+  // Two lists; 250 due timers on each exceed the batch of 100 per take.
+  TzCustomTimerEx timer(2, [](uint32_t delayMs) -> uint32_t { return delayMs % 2; });
+  ASSERT_TRUE(timer.Start());
+  Recorder r;
+  for (intptr_t i = 0; i < 250; ++i) {
+    ASSERT_TRUE(r.Set(timer, 100, i));
+    ASSERT_TRUE(r.Set(timer, 101, 1000 + i));
+  }
+  plat::AdvanceClock(200);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 500; }));
+  std::vector<intptr_t> even, odd;
+  for (intptr_t tag : r.Order()) (tag < 1000 ? even : odd).push_back(tag);
+  ASSERT_EQ(even.size(), 250u);
+  ASSERT_EQ(odd.size(), 250u);
+  for (intptr_t i = 0; i < 250; ++i) {
+    EXPECT_EQ(even[size_t(i)], i);
+    EXPECT_EQ(odd[size_t(i)], 1000 + i);
+  }
+}
+
+TEST(CustomTimer, ACallbackMaySetItsNextTimerAndAThrowingOneIsPrinted) {
   TzCustomTimerEx timer;
   ASSERT_TRUE(timer.Start());
   Rearming re{&timer};
   ASSERT_TRUE(timer.SetTimer(100, &re, &Rearming::Callback, nullptr));
   for (int expected = 1; expected <= 3; ++expected) {
     plat::AdvanceClock(100);
-    ASSERT_TRUE(Eventually([&] { return re.runs.load() == expected; }));
+    ASSERT_TRUE(WaitUntil([&] { return re.runs.load() == expected; }));
   }
-  plat::AdvanceClock(1000);
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(re.runs.load(), 3);
-}
 
-TEST(CustomTimer, AThrowingCallbackIsPrintedAndTheThreadGoesOn) {
-  TzCustomTimerEx timer;
-  ASSERT_TRUE(timer.Start());
   Recorder r;
   testing::internal::CaptureStdout();
   int owner = 0;
   ASSERT_TRUE(timer.SetTimer(10, &owner, &Throws, nullptr));
-  ASSERT_TRUE(timer.SetTimer(20, &r, &Recorder::Callback, Tag(1)));
-  plat::AdvanceClock(20);
-  ASSERT_TRUE(Eventually([&] { return r.count.load() == 1; }));
+  ASSERT_TRUE(r.Set(timer, 20, 1));
+  plat::AdvanceClock(1000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 1; }));
   const std::string out = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(re.runs.load(), 3);  // no fourth run
   EXPECT_EQ(g_throws.load(), 1);
   EXPECT_NE(out.find("TzCustomTimerEx<TimerOwner>::TimeDueProc() 342 unknown exception\r\n"),
             std::string::npos) << out;

@@ -6,33 +6,22 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "platform/clock.h"
 #include "platform/system.h"
 #include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "wait_util.h"
 
 namespace {
-
-template <class Pred>
-bool Eventually(Pred pred, int timeoutMs = 5000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 // Waits until n passes have run entirely after the call (the pass in
 // progress, if any, does not count).
 bool WaitFullPasses(TzQuickTimer* t, uint64_t n = 1) {
   const uint64_t start = t->PassCount();
-  return Eventually([&] { return t->PassCount() >= start + n + 1; });
+  return WaitUntil([&] { return t->PassCount() >= start + n + 1; }, 5000);
 }
 
 int64_t LiveTimerEntries() {
@@ -88,13 +77,13 @@ class QuickTimerTest : public ::testing::Test {
   }
 
   // An entry due at an exact time, straight through AddTimer.
-  bool AddAt(Shot* s, int64_t due) {
+  bool AddAt(Shot* s, int64_t due, void (*dispatch)(uint16_t, TimerEntry*) = &TzQuickTimerDispatch) {
     s->timer = timer_.get();
     s->due = due;
     TimerEntry* e = TimerEntry::New();
     if (e == nullptr) return false;
     e->due = due;
-    e->dispatch = &TzQuickTimerDispatch;
+    e->dispatch = dispatch;
     e->owner = s;
     e->callback = &Shot::Callback;
     if (timer_->AddTimer(channel_.Index(), e)) return true;
@@ -102,36 +91,48 @@ class QuickTimerTest : public ::testing::Test {
     return false;
   }
 
-  // A point of the wheel's 15 ms grid not earlier than the clock.
-  int64_t GridPointAfterNow() {
+  // Holds the thread and runs one pass by hand on a point t0 of the wheel's
+  // 15 ms grid, so that the pass distributing new entries has its base there.
+  int64_t HoldOnAGridPoint() {
+    EXPECT_TRUE(WaitFullPasses(timer_.get()));
+    timer_->SuspendPassesForTest(true);
     const int64_t base = timer_->BaseTimeForTest();
-    return base + 15 * ((plat::NowMs() - base) / 15 + 1);
+    const int64_t t0 = base + 15 * ((plat::NowMs() - base) / 15 + 1);
+    timer_->RunPassForTest(t0);
+    EXPECT_EQ(timer_->BaseTimeForTest(), t0);
+    return t0;
   }
 
   TzSptr<TzQuickTimer> timer_;
   SessionTimer channel_;
 };
 
+std::atomic<int> g_thrown{0};
+void Throws(void*, uint16_t, void*) {
+  g_thrown.fetch_add(1);
+  throw 42;
+}
+// A dispatch function that frees its entry and then throws, as a broken
+// owner type might.
+void ThrowingDispatch(uint16_t, TimerEntry* e) {
+  TimerEntry::Delete(e);
+  g_thrown.fetch_add(1);
+  throw std::string("boom");
+}
+
 }  // namespace
 
 TEST_F(QuickTimerTest, DelayZeroFiresOnTheNextPassNotCancelled) {
   Shot s;
   ASSERT_TRUE(Arm(&s, 0));
-  ASSERT_TRUE(Eventually([&] { return s.fired.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return s.fired.load() == 1; }));
   ExpectOnTime(s);
   EXPECT_NE(s.thread.load(), plat::CurrentThreadId());  // on the timer thread
-  EXPECT_TRUE(Eventually([] { return LiveTimerEntries() == 0; }));
+  EXPECT_TRUE(WaitUntil([] { return LiveTimerEntries() == 0; }));
 }
 
-// Passes driven by hand (the thread held), so that the pass distributing the
-// entries has its base exactly on a known grid point t0.
 TEST_F(QuickTimerTest, JustUnderThirtySecondsPastTheBaseGoesToTheWheelAndThirtyToTheFarList) {
-  ASSERT_TRUE(WaitFullPasses(timer_.get()));
-  timer_->SuspendPassesForTest(true);
-  const int64_t t0 = GridPointAfterNow();
-  timer_->RunPassForTest(t0);
-  ASSERT_EQ(timer_->BaseTimeForTest(), t0);
-
+  const int64_t t0 = HoldOnAGridPoint();
   Shot wheel, far;
   ASSERT_TRUE(AddAt(&wheel, t0 + 29999));
   ASSERT_TRUE(AddAt(&far, t0 + 30000));
@@ -155,10 +156,7 @@ TEST_F(QuickTimerTest, JustUnderThirtySecondsPastTheBaseGoesToTheWheelAndThirtyT
 // "earliest"; from then on it is walked on every pass and a later far timer
 // fires on the first pass less than one step before its due time.
 TEST_F(QuickTimerTest, AfterAFarTimerHasFiredLaterFarTimersFireWithinAStepOfTheirDue) {
-  ASSERT_TRUE(WaitFullPasses(timer_.get()));
-  timer_->SuspendPassesForTest(true);
-  const int64_t t0 = GridPointAfterNow();
-  timer_->RunPassForTest(t0);
+  const int64_t t0 = HoldOnAGridPoint();
   Shot first, second;
   ASSERT_TRUE(AddAt(&first, t0 + 40000));
   ASSERT_TRUE(AddAt(&second, t0 + 45005));
@@ -184,7 +182,7 @@ TEST_F(QuickTimerTest, AJumpOfSixtySecondsCatchesUpWithinTheNextPass) {
   ASSERT_TRUE(WaitFullPasses(timer_.get()));
   const uint64_t passesBefore = timer_->PassCount();
   plat::AdvanceClock(60000);
-  ASSERT_TRUE(Eventually([&] { return wheel.fired.load() == 1 && far.fired.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return wheel.fired.load() == 1 && far.fired.load() == 1; }));
   // The pass in progress at the jump may have read the clock before it; the
   // one after it fires both (4000 steps of the wheel in one pass).
   EXPECT_LE(wheel.passIndex.load(), passesBefore + 1);
@@ -227,7 +225,7 @@ TEST_F(QuickTimerTest, DisableCancelsEveryPendingTimerExactlyOnce) {
 
   // The wheel and the far list are cancelled by the next pass.
   timer_->SuspendPassesForTest(false);
-  ASSERT_TRUE(Eventually([&] { return wheel.fired.load() == 1 && far.fired.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return wheel.fired.load() == 1 && far.fired.load() == 1; }));
   EXPECT_EQ(wheel.cancelled.load(), 1);
   EXPECT_EQ(far.cancelled.load(), 1);
   EXPECT_NE(wheel.thread.load(), plat::CurrentThreadId());
@@ -235,9 +233,7 @@ TEST_F(QuickTimerTest, DisableCancelsEveryPendingTimerExactlyOnce) {
   // Their due times pass: nothing fires a second time.
   plat::AdvanceClock(60000);
   ASSERT_TRUE(WaitFullPasses(timer_.get(), 2));
-  EXPECT_EQ(incoming.fired.load(), 1);
-  EXPECT_EQ(wheel.fired.load(), 1);
-  EXPECT_EQ(far.fired.load(), 1);
+  EXPECT_EQ(incoming.fired.load() + wheel.fired.load() + far.fired.load(), 3);
   c = timer_->CensusForTest();
   EXPECT_EQ(c.wheel + c.far + c.incoming, 0u);
   EXPECT_EQ(LiveTimerEntries(), 0);
@@ -246,7 +242,7 @@ TEST_F(QuickTimerTest, DisableCancelsEveryPendingTimerExactlyOnce) {
   ASSERT_TRUE(timer_->Enable());
   Shot again;
   ASSERT_TRUE(Arm(&again, 0));
-  ASSERT_TRUE(Eventually([&] { return again.fired.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return again.fired.load() == 1; }));
   EXPECT_EQ(again.cancelled.load(), 0);
 }
 
@@ -261,7 +257,6 @@ TEST_F(QuickTimerTest, RefusedTimersStayWithTheCaller) {
   e->callback = &Shot::Callback;
   EXPECT_FALSE(timer_->AddTimer(TzQuickTimer::kChannels, e));
   EXPECT_FALSE(timer_->AddTimer(1000, e));
-
   timer_->Disable();
   EXPECT_FALSE(timer_->AddTimer(0, e));
   EXPECT_FALSE(channel_.SetTimer(0, &s, &Shot::Callback, nullptr));
@@ -278,51 +273,29 @@ TEST_F(QuickTimerTest, RefusedTimersStayWithTheCaller) {
   EXPECT_FALSE(channel_.SetTimer(0, &s, nullptr, nullptr));
   EXPECT_FALSE(SessionTimer().SetTimer(0, &s, &Shot::Callback, nullptr));
   EXPECT_FALSE(SessionTimer().Available());
-}
 
-TEST(QuickTimerChannels, IndexesCountUpModuloOneHundred) {
-  TzSptr<TzQuickTimer> t(TzQuickTimer::Create());
-  ASSERT_TRUE(t);
-  for (uint32_t i = 0; i < 250; ++i) EXPECT_EQ(t->NextChannelIndex(), i % 100);
-  // A channel on a timer that is not enabled is not available and refuses.
-  SessionTimer ch(t.get(), 7);
+  // Channel indexes count up modulo 100; a channel on a timer that is not
+  // enabled is not available and refuses.
+  TzSptr<TzQuickTimer> idle(TzQuickTimer::Create());
+  for (uint32_t i = 0; i < 250; ++i) EXPECT_EQ(idle->NextChannelIndex(), i % 100);
+  SessionTimer ch(idle.get(), 7);
   EXPECT_EQ(ch.Index(), 7u);
   EXPECT_FALSE(ch.Available());
-  int owner = 0;
-  EXPECT_FALSE(ch.SetTimer(0, &owner, [](void*, uint16_t, void*) {}, nullptr));
+  EXPECT_FALSE(ch.SetTimer(0, &s, &Shot::Callback, nullptr));
   EXPECT_EQ(LiveTimerEntries(), 0);
 }
-
-namespace {
-std::atomic<int> g_thrown{0};
-void Throws(void*, uint16_t, void*) {
-  g_thrown.fetch_add(1);
-  throw 42;
-}
-// A dispatch function that frees its entry and then throws, as a broken
-// owner type might.
-void ThrowingDispatch(uint16_t, TimerEntry* e) {
-  TimerEntry::Delete(e);
-  g_thrown.fetch_add(1);
-  throw std::string("boom");
-}
-}  // namespace
 
 TEST_F(QuickTimerTest, ThrowingCallbacksArePrintedAndTheThreadGoesOn) {
   testing::internal::CaptureStdout();
   int owner = 0;
   ASSERT_TRUE(channel_.SetTimer(0, &owner, &Throws, nullptr));
-  ASSERT_TRUE(Eventually([] { return g_thrown.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([] { return g_thrown.load() == 1; }));
   // A throwing dispatch function, once straight from the due list and once
   // from a wheel slot.
-  for (uint32_t delay : {0u, 40u}) {
-    TimerEntry* e = TimerEntry::New();
-    ASSERT_NE(e, nullptr);
-    e->due = plat::NowMs() + delay;
-    e->dispatch = &ThrowingDispatch;
-    ASSERT_TRUE(timer_->AddTimer(channel_.Index(), e));
-  }
-  ASSERT_TRUE(Eventually([] { return g_thrown.load() == 2; }));
+  Shot unused[2];
+  ASSERT_TRUE(AddAt(&unused[0], plat::NowMs(), &ThrowingDispatch));
+  ASSERT_TRUE(AddAt(&unused[1], plat::NowMs() + 40, &ThrowingDispatch));
+  ASSERT_TRUE(WaitUntil([] { return g_thrown.load() == 2; }));
   for (int i = 0; i < 100 && g_thrown.load() < 3; ++i) {
     plat::AdvanceClock(10);
     ASSERT_TRUE(WaitFullPasses(timer_.get()));
@@ -331,14 +304,13 @@ TEST_F(QuickTimerTest, ThrowingCallbacksArePrintedAndTheThreadGoesOn) {
 
   Shot s;
   ASSERT_TRUE(Arm(&s, 0));
-  ASSERT_TRUE(Eventually([&] { return s.fired.load() == 1; }));
+  ASSERT_TRUE(WaitUntil([&] { return s.fired.load() == 1; }));
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("TzQuickTimerQueue<TimerOwner>::TimeDueProc() 452 unknown exception\r\n"),
-            std::string::npos) << out;
-  EXPECT_NE(out.find("TzQuickTimer::TimeDueProc() 193 unknown exception\r\n"), std::string::npos)
-      << out;
-  EXPECT_NE(out.find("TzQuickTimer::RemoveFromSortList() 254 unknown exception\r\n"),
-            std::string::npos) << out;
+  for (const char* line : {"TzQuickTimerQueue<TimerOwner>::TimeDueProc() 452 unknown exception\r\n",
+                           "TzQuickTimer::TimeDueProc() 193 unknown exception\r\n",
+                           "TzQuickTimer::RemoveFromSortList() 254 unknown exception\r\n"}) {
+    EXPECT_NE(out.find(line), std::string::npos) << line << " in " << out;
+  }
   EXPECT_EQ(LiveTimerEntries(), 0);  // freed whether or not the callback threw
 }
 
@@ -357,10 +329,10 @@ TEST(QuickTimerLifetime, DestructionCancelsPendingTimersAndEndsTheThread) {
   channel = SessionTimer();
   t.reset();  // the last reference
   const std::string out = testing::internal::GetCapturedStdout();
-  EXPECT_EQ(wheel.fired.load(), 1);
-  EXPECT_EQ(wheel.cancelled.load(), 1);
-  EXPECT_EQ(far.fired.load(), 1);
-  EXPECT_EQ(far.cancelled.load(), 1);
+  for (const Shot* shot : {&wheel, &far}) {
+    EXPECT_EQ(shot->fired.load(), 1);
+    EXPECT_EQ(shot->cancelled.load(), 1);
+  }
   EXPECT_NE(out.find("TzQuickTimer::TimerProc:receive a destory msg and exit ,false\r\n"),
             std::string::npos) << out;
   EXPECT_EQ(LiveTimerEntries(), 0);

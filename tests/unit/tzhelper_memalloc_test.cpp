@@ -23,70 +23,27 @@ struct HeapRecord : TzPooled<HeapRecord, TzPrivateHeapMemAllocMethod> {
 
 }  // namespace
 
-TEST(TzhelperMemAlloc, AllocateZeroReturnsNullWithoutTouchingTheHeap) {
-  ListMemAlloc pool;
-  plat::HeapCounters before = pool.Counters();
-  EXPECT_EQ(nullptr, pool.Allocate(0));
-  plat::HeapCounters after = pool.Counters();
-  EXPECT_EQ(before.liveBlocks, after.liveBlocks);
-  EXPECT_EQ(before.systemBlocks, after.systemBlocks);
-  EXPECT_EQ(nullptr, (TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Allocate(0)));
-}
-
-TEST(TzhelperMemAlloc, FreeListRecyclesBlocksOnVersion61) {
+TEST(TzhelperMemAlloc, FreeListRecyclesBlocksOnVersion61AndAllocateZeroIsNull) {
   plat::SetSystemVersionForTest(6, 1);
   ListMemAlloc pool;
   EXPECT_TRUE(pool.UsesFreeList());
+  EXPECT_EQ(nullptr, pool.Allocate(0));
+  EXPECT_EQ(0, pool.Counters().systemBlocks);
+  EXPECT_EQ(nullptr, (TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Allocate(0)));
   void* a = pool.Allocate(64);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(a) % alignof(std::max_align_t));
-  int64_t system = pool.Counters().systemBlocks;
+  const int64_t system = pool.Counters().systemBlocks;
   pool.Free(a, 64);
-  EXPECT_EQ(1, pool.CachedBlocks());
-  void* b = pool.Allocate(64);
-  EXPECT_EQ(a, b);  // the cached block comes back
-  EXPECT_EQ(0, pool.CachedBlocks());
-  EXPECT_EQ(system, pool.Counters().systemBlocks);
-  pool.Free(b, 64);
   pool.Free(nullptr, 64);  // ignored
   EXPECT_EQ(1, pool.CachedBlocks());
-}
-
-TEST(TzhelperMemAlloc, FreeListsOffOnVersion60SoEveryAllocationHitsTheHeap) {
-  plat::SetSystemVersionForTest(6, 0);
-  ListMemAlloc pool;
-  EXPECT_FALSE(pool.UsesFreeList());
-  void* a = pool.Allocate(128);
-  ASSERT_NE(nullptr, a);
-  plat::HeapCounters afterAlloc = pool.Counters();
-  pool.Free(a, 128);
+  EXPECT_EQ(a, pool.Allocate(64));  // the cached block comes back
   EXPECT_EQ(0, pool.CachedBlocks());
-  EXPECT_EQ(afterAlloc.liveBlocks - 1, pool.Counters().liveBlocks);
-  void* b = pool.Allocate(128);
-  ASSERT_NE(nullptr, b);
-  EXPECT_EQ(afterAlloc.liveBlocks, pool.Counters().liveBlocks);
-  EXPECT_EQ(0, pool.CachedBlocks());
-  pool.Free(b, 128);
-}
+  EXPECT_EQ(system, pool.Counters().systemBlocks);
+  pool.Free(a, 64);
 
-TEST(TzhelperMemAlloc, VersionIsProbedOnceAndOnlyMinorAboveZeroQualifies) {
-  plat::SetSystemVersionForTest(10, 0);
-  ListMemAlloc ten;
-  EXPECT_FALSE(ten.UsesFreeList());
-  plat::SetSystemVersionForTest(5, 1);
-  ListMemAlloc xp;
-  EXPECT_TRUE(xp.UsesFreeList());
-  EXPECT_FALSE(ten.UsesFreeList());  // decided at its first use, kept
-  plat::SetSystemVersionForTest(4, 9);
-  ListMemAlloc old;
-  EXPECT_FALSE(old.UsesFreeList());
-}
-
-TEST(TzhelperMemAlloc, SmallerCachedBlockIsNotHandedOutForALargerRequest) {
-  plat::SetSystemVersionForTest(6, 1);
-  ListMemAlloc pool;
+  // A smaller cached block is never handed out for a larger request.
   void* small = pool.Allocate(16);
-  ASSERT_NE(nullptr, small);
   pool.Free(small, 16);
   uint8_t* big = static_cast<uint8_t*>(pool.Allocate(256));
   ASSERT_NE(nullptr, big);
@@ -94,18 +51,41 @@ TEST(TzhelperMemAlloc, SmallerCachedBlockIsNotHandedOutForALargerRequest) {
   pool.Free(big, 256);
 }
 
+TEST(TzhelperMemAlloc, FreeListsOffOnVersion60AndTheVersionIsReadOnce) {
+  plat::SetSystemVersionForTest(6, 0);
+  ListMemAlloc pool;
+  EXPECT_FALSE(pool.UsesFreeList());
+  void* a = pool.Allocate(128);
+  ASSERT_NE(nullptr, a);
+  const int64_t live = pool.Counters().liveBlocks;
+  pool.Free(a, 128);
+  EXPECT_EQ(0, pool.CachedBlocks());
+  EXPECT_EQ(live - 1, pool.Counters().liveBlocks);  // straight back to the heap
+  pool.Free(pool.Allocate(128), 128);
+  EXPECT_EQ(0, pool.CachedBlocks());
+
+  // From 5.x on, only a minor number above zero qualifies; a pool decides at
+  // its first use and keeps the answer.
+  const struct { uint32_t major, minor; bool freeList; } versions[] = {
+      {10, 0, false}, {5, 1, true}, {4, 9, false}, {6, 1, true}};
+  for (const auto& v : versions) {
+    plat::SetSystemVersionForTest(v.major, v.minor);
+    ListMemAlloc p;
+    EXPECT_EQ(v.freeList, p.UsesFreeList()) << v.major << "." << v.minor;
+  }
+  EXPECT_FALSE(pool.UsesFreeList());
+}
+
 TEST(TzhelperMemAlloc, PooledClassesCycleThroughTheirPools) {
   plat::SetSystemVersionForTest(6, 1);
   PooledRecord* r = new PooledRecord();
-  ASSERT_NE(nullptr, r);
   EXPECT_EQ(1u, r->a);
   delete r;
-  int64_t system = TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Counters().systemBlocks;
+  const int64_t system = TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Counters().systemBlocks;
   for (int i = 0; i < 100; ++i) delete new PooledRecord();
   EXPECT_EQ(system, (TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Counters().systemBlocks));
 
   HeapRecord* h = new HeapRecord();
-  ASSERT_NE(nullptr, h);
   EXPECT_EQ(1, (TzMemAlloc<HeapRecord, TzPrivateHeapMemAllocMethod>::Counters().liveBlocks));
   delete h;
   EXPECT_EQ(0, (TzMemAlloc<HeapRecord, TzPrivateHeapMemAllocMethod>::Counters().liveBlocks));

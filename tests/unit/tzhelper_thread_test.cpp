@@ -11,19 +11,9 @@
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "tzhelper/TzThread.h"
+#include "wait_util.h"
 
 namespace {
-
-// Spins (real time, bounded) until pred holds.
-template <class Pred>
-bool Eventually(Pred pred, int timeoutMs = 5000) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return true;
-}
 
 struct Blocker {
   std::atomic<bool> release{false};
@@ -54,65 +44,6 @@ bool DriveWait(std::future<bool>& wait, int64_t* elapsed, Step onStep) {
   return wait.get();
 }
 
-}  // namespace
-
-TEST(TzhelperThread, StartReturnsWithTheThreadRunningAndItsIdKnown) {
-  Blocker b;
-  int arg = 7;
-  TzThread t(&b, &arg, BlockingBody);
-  EXPECT_FALSE(t.IsRunning());
-  EXPECT_FALSE(t.Wait(1000));  // nothing runs yet
-  ASSERT_TRUE(t.Start());
-  EXPECT_TRUE(t.IsRunning());
-  EXPECT_NE(0u, t.ThreadId());
-  EXPECT_TRUE(t.Start());  // already running: nothing new
-  ASSERT_TRUE(Eventually([&] { return b.bodyThreadId.load() != 0; }));
-  EXPECT_EQ(t.ThreadId(), b.bodyThreadId.load());
-  EXPECT_EQ(&arg, b.seenArg);
-  EXPECT_EQ(1, b.calls.load());
-
-  b.release = true;
-  ASSERT_TRUE(Eventually([&] { return !t.IsRunning(); }));
-  EXPECT_EQ(0u, t.ThreadId());
-  EXPECT_FALSE(t.Wait(1000));  // finished: no thread to wait for
-}
-
-TEST(TzhelperThread, WaitOnAThreadThatNeverEndsGivesUpAfterThreeSteps) {
-  Blocker b;
-  TzThread t(&b, nullptr, BlockingBody);
-  ASSERT_TRUE(t.Start());
-  auto wait = std::async(std::launch::async, [&t] { return t.Wait(250); });
-  int64_t elapsed = 0;
-  EXPECT_FALSE(DriveWait(wait, &elapsed, [] {}));
-  EXPECT_GE(elapsed, 300);  // three 100 ms sleeps before giving up
-  EXPECT_TRUE(t.IsRunning());
-  b.release = true;
-  ASSERT_TRUE(Eventually([&] { return !t.IsRunning(); }));
-}
-
-TEST(TzhelperThread, WaitSeesTheBodyEndWithinItsBudget) {
-  Blocker b;
-  TzThread t(&b, nullptr, BlockingBody);
-  ASSERT_TRUE(t.Start());
-  std::atomic<bool> waiting{false};
-  auto wait = std::async(std::launch::async, [&t, &waiting] {
-    waiting = true;
-    return t.Wait(plat::kInfinite);
-  });
-  // The body ends only once the waiter is well into its sleeps; ending it
-  // earlier would make Wait find no thread and answer false.
-  uint32_t start = plat::GetTickCount();
-  int64_t elapsed = 0;
-  bool ended = DriveWait(wait, &elapsed, [&] {
-    if (waiting.load() && plat::TickDiff(plat::GetTickCount(), start) > 500) b.release = true;
-  });
-  EXPECT_TRUE(ended);
-  EXPECT_GE(elapsed, 500);
-  EXPECT_FALSE(t.IsRunning());
-}
-
-namespace {
-
 struct SelfDestroy {
   TzThread* thread = nullptr;
   std::atomic<bool> go{false};
@@ -130,6 +61,56 @@ void DestroyOwnWrapper(void* owner, void*) {
 
 }  // namespace
 
+TEST(TzhelperThread, StartReturnsWithTheThreadRunningAndAWrapperRunsAgainAfterItEnded) {
+  Blocker b;
+  int arg = 7;
+  TzThread t(&b, &arg, BlockingBody);
+  EXPECT_FALSE(t.IsRunning());
+  EXPECT_FALSE(t.Wait(1000));  // nothing runs yet
+  for (int run = 1; run <= 2; ++run) {
+    b.release = false;
+    b.bodyThreadId = 0;
+    ASSERT_TRUE(t.Start());
+    EXPECT_TRUE(t.IsRunning());
+    EXPECT_NE(0u, t.ThreadId());
+    EXPECT_TRUE(t.Start());  // already running: nothing new
+    ASSERT_TRUE(WaitUntil([&] { return b.bodyThreadId.load() != 0; }));
+    EXPECT_EQ(t.ThreadId(), b.bodyThreadId.load());
+    EXPECT_EQ(&arg, b.seenArg);
+    EXPECT_EQ(run, b.calls.load());
+    b.release = true;
+    ASSERT_TRUE(WaitUntil([&] { return !t.IsRunning(); }));
+    EXPECT_EQ(0u, t.ThreadId());
+    EXPECT_FALSE(t.Wait(1000));  // finished: no thread to wait for
+  }
+}
+
+TEST(TzhelperThread, WaitGivesUpAfterThreeStepsOrSeesTheBodyEndWithinItsBudget) {
+  Blocker b;
+  TzThread t(&b, nullptr, BlockingBody);
+  ASSERT_TRUE(t.Start());
+  auto wait = std::async(std::launch::async, [&t] { return t.Wait(250); });
+  int64_t elapsed = 0;
+  EXPECT_FALSE(DriveWait(wait, &elapsed, [] {}));
+  EXPECT_GE(elapsed, 300);  // three 100 ms sleeps before giving up
+  EXPECT_TRUE(t.IsRunning());
+
+  std::atomic<bool> waiting{false};
+  wait = std::async(std::launch::async, [&t, &waiting] {
+    waiting = true;
+    return t.Wait(plat::kInfinite);
+  });
+  // The body ends only once the waiter is well into its sleeps; ending it
+  // earlier would make Wait find no thread and answer false.
+  uint32_t start = plat::GetTickCount();
+  bool ended = DriveWait(wait, &elapsed, [&] {
+    if (waiting.load() && plat::TickDiff(plat::GetTickCount(), start) > 500) b.release = true;
+  });
+  EXPECT_TRUE(ended);
+  EXPECT_GE(elapsed, 500);
+  EXPECT_FALSE(t.IsRunning());
+}
+
 TEST(TzhelperThread, WrapperDestroyedFromItsOwnBodyEndsCleanly) {
   SelfDestroy s;
   s.thread = new TzThread(&s, nullptr, DestroyOwnWrapper);
@@ -137,20 +118,6 @@ TEST(TzhelperThread, WrapperDestroyedFromItsOwnBodyEndsCleanly) {
   s.go = true;
   // The entry must leave the freed wrapper alone afterwards; ASan reports any
   // touch of it.
-  ASSERT_TRUE(Eventually([&] { return s.destroyed.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return s.destroyed.load(); }));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));
-}
-
-namespace {
-void QuickBody(void* owner, void*) { static_cast<std::atomic<int>*>(owner)->fetch_add(1); }
-}  // namespace
-
-TEST(TzhelperThread, AWrapperCanRunAgainAfterItsThreadEnded) {
-  std::atomic<int> runs{0};
-  TzThread t(&runs, nullptr, QuickBody);
-  for (int i = 1; i <= 3; ++i) {
-    ASSERT_TRUE(t.Start());
-    ASSERT_TRUE(Eventually([&] { return !t.IsRunning(); }));
-    EXPECT_EQ(i, runs.load());
-  }
 }

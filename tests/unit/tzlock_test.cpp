@@ -2,26 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
-#include <vector>
 
 #include "platform/system.h"
 #include "tzhelper/Tzautolock.h"
+#include "wait_util.h"
 
 namespace {
-
-using std::chrono::milliseconds;
-
-template <class Pred>
-bool EventuallyTrue(Pred pred, int timeoutMs = 5000) {
-  const auto end = std::chrono::steady_clock::now() + milliseconds(timeoutMs);
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    std::this_thread::sleep_for(milliseconds(1));
-  }
-  return true;
-}
 
 struct FallbackState {
   int32_t waitingReaders = 0;
@@ -44,8 +31,7 @@ TEST(TzLock, ExcludesOtherThreads) {
       ++counter;
     }
   };
-  std::thread a(add);
-  std::thread b(add);
+  std::thread a(add), b(add);
   a.join();
   b.join();
   EXPECT_EQ(counter, 40000);
@@ -57,34 +43,24 @@ class TzRWLockModes : public ::testing::TestWithParam<bool> {
   void TearDown() override { plat::SetSrwAvailableForTest(true); }
 };
 
-TEST_P(TzRWLockModes, PicksTheLockThePlatformOffers) {
+TEST_P(TzRWLockModes, ReadersRunTogetherWritersExcludeEveryone) {
   TzRWLock lock;
-  EXPECT_EQ(lock.UsesFallback(), GetParam());
-}
-
-TEST_P(TzRWLockModes, ReadersRunTogether) {
-  TzRWLock lock;
+  ASSERT_EQ(lock.UsesFallback(), GetParam());
   std::atomic<int> inside{0};
   std::atomic<bool> sawBoth[2] = {false, false};
-  auto reader = [&](int i) {
+  auto together = [&](int i) {
     TzAutoLock guard(&lock, false);
     inside.fetch_add(1);
     // Each reader stays until the other is inside too: impossible if shared
     // holders excluded each other.
-    sawBoth[i] = EventuallyTrue([&] { return inside.load() == 2; });
+    sawBoth[i] = WaitUntil([&] { return inside.load() == 2; }, 5000);
   };
-  std::thread a(reader, 0);
-  std::thread b(reader, 1);
-  a.join();
-  b.join();
-  EXPECT_TRUE(sawBoth[0]);
-  EXPECT_TRUE(sawBoth[1]);
-}
+  std::thread ra(together, 0), rb(together, 1);
+  ra.join();
+  rb.join();
+  EXPECT_TRUE(sawBoth[0] && sawBoth[1]);
 
-TEST_P(TzRWLockModes, WritersExcludeReadersAndWriters) {
-  TzRWLock lock;
-  int64_t a = 0;
-  int64_t b = 0;
+  int64_t a = 0, b = 0;
   std::atomic<int> torn{0};
   auto writer = [&] {
     for (int i = 0; i < 5000; ++i) {
@@ -114,69 +90,40 @@ INSTANTIATE_TEST_SUITE_P(SlimAndFallback, TzRWLockModes, ::testing::Values(false
                            return p.param ? "Fallback" : "Slim";
                          });
 
-TEST(TzRWLockFallback, WaitingWriterGoesBeforeNewReaders) {
+// Two readers inside, then a writer and a new reader waiting: the reader
+// queues behind the writer although only readers hold the lock; when one
+// reader leaves neither waiter enters; when the last one leaves, the writer
+// goes first and the reader follows.
+TEST(TzRWLockFallback, WaitingWriterGoesBeforeNewReadersOnceTheLastReaderLeaves) {
   plat::SetSrwAvailableForTest(false);
   TzRWLock lock;
   ASSERT_TRUE(lock.UsesFallback());
+  lock.LockShared();
+  std::atomic<bool> releaseFirst{false};
+  std::thread first([&] {
+    lock.LockShared();
+    WaitUntil([&] { return releaseFirst.load(); });
+    lock.UnlockShared();
+  });
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).active == 2; }));
 
   std::atomic<int> order{0};
-  int writerTurn = 0;
-  int readerTurn = 0;
-  lock.LockShared();
+  std::atomic<int> writerTurn{0}, readerTurn{0};
+  std::atomic<bool> releaseWriter{false};
   std::thread writer([&] {
     lock.LockExclusive();
     writerTurn = ++order;
+    WaitUntil([&] { return releaseWriter.load(); });
     lock.UnlockExclusive();
   });
-  EXPECT_TRUE(EventuallyTrue([&] { return StateOf(lock).waitingWriters == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).waitingWriters == 1; }));
   std::thread reader([&] {
     lock.LockShared();
     readerTurn = ++order;
     lock.UnlockShared();
   });
-  // The new reader queues behind the writer although only readers hold it.
-  EXPECT_TRUE(EventuallyTrue([&] { return StateOf(lock).waitingReaders == 1; }));
-  EXPECT_EQ(StateOf(lock).active, 1);
-
-  lock.UnlockShared();
-  writer.join();
-  reader.join();
-  EXPECT_EQ(writerTurn, 1);
-  EXPECT_EQ(readerTurn, 2);
-  EXPECT_EQ(StateOf(lock).active, 0);
-}
-
-TEST(TzRWLockFallback, LastReaderOutHandsOverNotTheFirst) {
-  // Two readers inside, a writer and then a reader waiting: when one reader
-  // leaves, neither waiter may enter; when the last one leaves, the writer
-  // goes first and the reader follows.
-  plat::SetSrwAvailableForTest(false);
-  TzRWLock lock;
-  lock.LockShared();
-  std::atomic<bool> releaseFirst{false};
-  std::thread first([&] {
-    lock.LockShared();
-    EventuallyTrue([&] { return releaseFirst.load(); });
-    lock.UnlockShared();
-  });
-  EXPECT_TRUE(EventuallyTrue([&] { return StateOf(lock).active == 2; }));
-
-  std::atomic<bool> writerIn{false};
-  std::atomic<bool> releaseWriter{false};
-  std::atomic<bool> readerIn{false};
-  std::thread writer([&] {
-    lock.LockExclusive();
-    writerIn = true;
-    EventuallyTrue([&] { return releaseWriter.load(); });
-    lock.UnlockExclusive();
-  });
-  EXPECT_TRUE(EventuallyTrue([&] { return StateOf(lock).waitingWriters == 1; }));
-  std::thread reader([&] {
-    lock.LockShared();
-    readerIn = true;
-    lock.UnlockShared();
-  });
-  EXPECT_TRUE(EventuallyTrue([&] { return StateOf(lock).waitingReaders == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).waitingReaders == 1; }));
+  EXPECT_EQ(StateOf(lock).active, 2);
 
   lock.UnlockShared();
   FallbackState s = StateOf(lock);
@@ -186,17 +133,18 @@ TEST(TzRWLockFallback, LastReaderOutHandsOverNotTheFirst) {
 
   releaseFirst = true;
   first.join();
-  EXPECT_TRUE(EventuallyTrue([&] { return writerIn.load(); }));
+  EXPECT_TRUE(WaitUntil([&] { return writerTurn.load() != 0; }));
   s = StateOf(lock);
   EXPECT_EQ(s.active, -1);
   EXPECT_EQ(s.waitingWriters, 0);
   EXPECT_EQ(s.waitingReaders, 1);
-  EXPECT_FALSE(readerIn.load());
+  EXPECT_EQ(readerTurn.load(), 0);
 
   releaseWriter = true;
   writer.join();
   reader.join();
-  EXPECT_TRUE(readerIn.load());
+  EXPECT_EQ(writerTurn.load(), 1);
+  EXPECT_EQ(readerTurn.load(), 2);
   EXPECT_EQ(StateOf(lock).active, 0);
 }
 

@@ -36,16 +36,14 @@ Msg& FillMsg(Msg& m, uint32_t msgId, const std::string& body) {
 
 }  // namespace
 
-TEST(UdpDatagram, AckForSn5HasTheDocumentedBytes) {
+TEST(UdpDatagram, ExactBytesOfAckUnreliableAndReliableDatagrams) {
   uint8_t ack[12];
   WriteAck(ack, 5);
   EXPECT_EQ(std::vector<uint8_t>(ack, ack + 12),
             (std::vector<uint8_t>{0x01, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x01, 0x05, 0x00, 0x00, 0x00}));
-}
 
-TEST(UdpDatagram, UnreliableDatagramCarriesHeaderThenMsgImage) {
   const std::string body = "abc";
-  Msg m;
+  Msg m, r;
   SptrMemStream s;
   uint32_t total = 0;
   ASSERT_EQ(BuildDataDatagram(FillMsg(m, 1116, body), false, 0, &s, &total), 0u);
@@ -57,13 +55,8 @@ TEST(UdpDatagram, UnreliableDatagramCarriesHeaderThenMsgImage) {
   EXPECT_EQ(s->PayloadOffset(), 24u);
   EXPECT_EQ(s->Capacity(), 27u);  // sized to the datagram: a class-1 block
   EXPECT_EQ(s->RealSection(), 1);
-}
 
-TEST(UdpDatagram, ReliableDatagramCarriesItsSn) {
-  Msg m;
-  SptrMemStream s;
-  uint32_t total = 0;
-  ASSERT_EQ(BuildDataDatagram(FillMsg(m, 1119, ""), true, 0x01020304, &s, &total), 0u);
+  ASSERT_EQ(BuildDataDatagram(FillMsg(r, 1119, ""), true, 0x01020304, &s, &total), 0u);
   std::vector<uint8_t> b = Bytes(s);
   ASSERT_EQ(b.size(), 28u);
   EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 12),
@@ -71,7 +64,7 @@ TEST(UdpDatagram, ReliableDatagramCarriesItsSn) {
   EXPECT_EQ(s->PayloadOffset(), 28u);
 }
 
-TEST(UdpDatagram, LargestBodiesFillExactly2048Bytes) {
+TEST(UdpDatagram, LargestBodiesFillExactly2048BytesAndOneMoreIsRefused) {
   const std::string unreliableMax(2024, 'u');
   const std::string reliableMax(2020, 'r');
   Msg a, b, c, d;
@@ -89,45 +82,47 @@ TEST(UdpDatagram, LargestBodiesFillExactly2048Bytes) {
   EXPECT_EQ(BuildDataDatagram(FillMsg(d, 1, reliableMax + "x"), true, 2, &untouched, &total), 14u);
   EXPECT_EQ(total, 2049u);
   EXPECT_FALSE(untouched);
-}
 
-TEST(UdpDatagram, HugeSharedLengthDoesNotWrapIntoASmallDatagram) {
-  Msg m;
+  // header + 16 + this length wraps in 32 bits: still refused.
+  Msg huge;
   static const uint8_t byte = 0;
-  m.sharedData = &byte;
-  m.sharedLength = 0xFFFFFFF0u;  // header + 16 + this wraps in 32 bits
-  SptrMemStream s;
-  uint32_t total = 0;
-  EXPECT_EQ(BuildDataDatagram(m, true, 1, &s, &total), 14u);
+  huge.sharedData = &byte;
+  huge.sharedLength = 0xFFFFFFF0u;
+  EXPECT_EQ(BuildDataDatagram(huge, true, 1, &s, &total), 14u);
   EXPECT_EQ(total, 0xFFFFFFFFu);
 }
 
-TEST(UdpDatagramCheck, VersionWarningShowsTheReceivedValue) {
-  LogCapture log;
-  std::vector<uint8_t> d{0x02, 0x00, 0x63, 0x00, 0x00, 0x00, 0x00, 0x00};  // length also wrong
-  EXPECT_EQ(CheckDataPacketValid(d.data(), 8, 2048), UdpCheck_Version);
-  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:2,期待版本:1"));
-  EXPECT_FALSE(log.Contains("数据的长度错误"));  // the length is not examined
-}
-
-TEST(UdpDatagramCheck, LengthAndChecksumAreCheckedInOrder) {
-  LogCapture log;
+TEST(UdpDatagramCheck, VersionThenLengthThenChecksumEachWithItsWarning) {
+  const std::string prefix = "UDPIOProcess::CheckDataPacketValid() ";
   std::vector<uint8_t> d(100, 0);
   d[0] = 1;
-  d[2] = 99;  // says 99, 100 received
-  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_Length);
-  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."));
-
   d[2] = 100;
-  d[4] = 1;  // checksum field must equal the routine's 0
-  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_Checksum);
-  EXPECT_TRUE(log.Contains("UDPIOProcess::CheckDataPacketValid() 数据的校验和错误."));
+  struct Case {
+    const char* what;
+    size_t at;
+    uint8_t value;
+    uint32_t received;
+    UdpCheck want;
+    std::string line;  // empty: no line expected
+  };
+  const Case cases[] = {
+      {"version 2 (length wrong too)", 0, 2, 99, UdpCheck_Version,
+       prefix + "数据的版本信息错误.接收到的版本:2,期待版本:1"},
+      {"length says 100, 99 received", 1, 0, 99, UdpCheck_Length, prefix + "数据的长度错误."},
+      {"checksum not 0", 4, 1, 100, UdpCheck_Checksum, prefix + "数据的校验和错误."},
+      {"checksum high byte not 0", 5, 1, 100, UdpCheck_Checksum, prefix + "数据的校验和错误."},
+      {"valid", 1, 0, 100, UdpCheck_OK, ""},
+  };
+  for (const Case& c : cases) {
+    std::vector<uint8_t> v = d;
+    v[c.at] = c.value;
+    LogCapture log;
+    EXPECT_EQ(CheckDataPacketValid(v.data(), c.received, 2048), c.want) << c.what;
+    EXPECT_EQ(log.Lines().size(), c.line.empty() ? 0u : 1u) << c.what;
+    EXPECT_TRUE(c.line.empty() || log.Contains(c.line)) << c.what;
+  }
 
-  d[4] = 0;
-  EXPECT_EQ(CheckDataPacketValid(d.data(), 100, 2048), UdpCheck_OK);
-}
-
-TEST(UdpDatagramCheck, DatagramsShorterThanAHeaderFail) {
+  // Shorter than a header.
   LogCapture log;
   uint8_t one[1] = {1};
   EXPECT_EQ(CheckDataPacketValid(one, 1, 2048), UdpCheck_Version);
@@ -149,7 +144,7 @@ TEST(UdpSn, SeededWithCalendarSecondsAndNeverZero) {
   EXPECT_EQ(p.NextSn(), 1u);  // 0 is stepped over
 }
 
-TEST(UdpAckTable, PushFindPopErase) {
+TEST(UdpAckTable, PushFindPopEraseAndTheBucketLimit) {
   AliableUdpACKTable t;
   SptrPostMsgContext c(PostMsgContext::Create());
   ASSERT_TRUE(c);
@@ -166,18 +161,14 @@ TEST(UdpAckTable, PushFindPopErase) {
   EXPECT_TRUE(t.Erase(20000));
   EXPECT_FALSE(t.Erase(20000));
   EXPECT_EQ(t.Size(), 0u);
-}
 
-TEST(UdpAckTable, BucketRefusesBeyond100000Entries) {
-  AliableUdpACKTable t;
-  SptrPostMsgContext c(PostMsgContext::Create());
-  // sn 1, 10001, 20001, ... all map to bucket 0.
+  // sn 1, 10001, 20001, ... all map to bucket 0, which holds 100001 entries.
   for (uint32_t i = 0; i <= 100000; ++i) ASSERT_EQ(t.Push(1 + i * 10000u, c, nullptr), 0) << i;
   EXPECT_EQ(t.Push(1 + 100001u * 10000u, c, nullptr), -2);
   EXPECT_EQ(t.Push(2, c, nullptr), 0);  // other buckets are unaffected
 }
 
-TEST(UdpDuplicateFilter, KeyIsSourceAndSnWithinTheWindow) {
+TEST(UdpDuplicateFilter, KeyIsSourceAndSnAndOldKeysGoOnlyWithTrafficInTheirBucket) {
   UDPDuplicateFilter f;
   EXPECT_TRUE(f.Insert(0x7F000001, 5000, 42));
   EXPECT_FALSE(f.Insert(0x7F000001, 5000, 42));
@@ -185,11 +176,7 @@ TEST(UdpDuplicateFilter, KeyIsSourceAndSnWithinTheWindow) {
   EXPECT_TRUE(f.Insert(0x7F000002, 5000, 42));  // other IP
   EXPECT_TRUE(f.Insert(0x7F000001, 5000, 43));  // other sn
   f.Clear();
-  EXPECT_TRUE(f.Insert(0x7F000001, 5000, 42));
-}
 
-TEST(UdpDuplicateFilter, OldKeysArePurgedOnlyByAnInsertIntoTheSameBucket) {
-  UDPDuplicateFilter f;
   ASSERT_TRUE(f.Insert(1, 1, 100));
   plat::AdvanceClock(1500);
   EXPECT_TRUE(f.Insert(1, 1, 101));   // another bucket: 100 survives there

@@ -56,7 +56,7 @@ class UdpSend : public UdpFixture {
   }
 };
 
-TEST_F(UdpSend, UnreliableDatagramOnTheWireLeavesFromTheDefaultSocket) {
+TEST_F(UdpSend, UnreliableDatagramOnTheWireAndReceiptsForModes1And3) {
   Peer peer;
   const std::string body = "qos-record";
   ASSERT_EQ(session_->PostMsg(To(peer), 0, 1116, body.data(), 10, 0, kNoTimeLimit, Receipt_None, 3,
@@ -73,15 +73,11 @@ TEST_F(UdpSend, UnreliableDatagramOnTheWireLeavesFromTheDefaultSocket) {
   EXPECT_EQ(GetLe32(d, 16), session_->GetSessionID());
   EXPECT_EQ(GetLe32(d, 20), 0u);
   EXPECT_EQ(std::string(d.begin() + 24, d.end()), body);
-}
 
-TEST_F(UdpSend, UnreliableSendReceiptForModes1And3) {
-  Peer peer;
   ASSERT_EQ(SendTo(peer, 11, "m1", 0, kNoTimeLimit, Receipt_OnSuccess), 0u);
   ASSERT_EQ(SendTo(peer, 12, "m2", 0, kNoTimeLimit, Receipt_OnFailure), 0u);
   ASSERT_EQ(SendTo(peer, 13, "m3", 0, kNoTimeLimit, Receipt_Both), 0u);
   ASSERT_TRUE(session_->WaitReceipts(2));
-  std::vector<uint8_t> d;
   for (int i = 0; i < 3; ++i) ASSERT_TRUE(peer.Recv(&d, 5000));
   EXPECT_FALSE(session_->WaitReceipts(3, 100));
   std::vector<Receipt> r = session_->Receipts();
@@ -133,12 +129,12 @@ TEST_F(UdpSend, BodyLimitsAre2020ForUdpAnd2064ForTcp) {
   EXPECT_NE(session_->PostMsg(tcp, 0, 1, body.data(), 2064, 0, kNoTimeLimit, 0, 2, nullptr, 0, 0), 14u);
 }
 
-TEST_F(UdpSend, ProcessorRefusesAnUnreliableDatagramOver2048) {
+TEST_F(UdpSend, RefusalsOfTheProcessorAndOfReplyThenOfAStoppedManager) {
   LogCapture log;
   SptrUdpSocketItem item;
   ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &item, false), 1);
-  const std::string body(2025, 'x');
-  SptrPostMsgContext ctx = Context(session_, 1, body);
+  const std::string big(2025, 'x');
+  SptrPostMsgContext ctx = Context(session_, 1, big);
   EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), item, ctx, nullptr), 14u);
   EXPECT_TRUE(log.Contains(
       "UDPIOProcess::UnReliableSendMsg() 输入的用户数据过大[2049 Byte],超过了系统规定的长度2048 Byte."));
@@ -146,28 +142,23 @@ TEST_F(UdpSend, ProcessorRefusesAnUnreliableDatagramOver2048) {
   EXPECT_TRUE(log.Contains("UDPIOProcess::SendMsg() 输入参数SocketItem为NULL."));
   EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), item, nullptr, nullptr), 18u);
   EXPECT_TRUE(log.Contains("UDPIOProcess::SendMsg() 输入参数SptrPostMsgContext为NULL."));
-}
+  EXPECT_FALSE(udp_->PopAndCloseSocketFromTheTable(nullptr));
+  EXPECT_TRUE(log.Contains("UDPIOProcess::PopAndCloseSocketFromTheTable() 输入参数SocketItem错误，为NULL"));
 
-TEST_F(UdpSend, StoppedManagerRefusesWith12AndSendsNothing) {
-  Peer peer;
-  peer.SendTo(defaultPort_, DataDatagram(1, 0, session_->GetSessionID(), "req"));
-  ASSERT_TRUE(session_->WaitMessages(1));
-  SptrISender sender = session_->Messages()[0].sender;
-  ASSERT_EQ(mgr_->Stop(), 0u);
-  EXPECT_EQ(SendTo(peer, 1, "x"), 12u);
-  EXPECT_EQ(session_->ReplyMsg(sender, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 12u);
-  std::vector<uint8_t> d;
-  EXPECT_FALSE(peer.Recv(&d, 50));
-}
-
-TEST_F(UdpSend, ReplyNeedsAUdpOrTcpSender) {
+  // A reply needs a UDP or TCP sender, and keeps to the body limit.
   EXPECT_EQ(session_->ReplyMsg(nullptr, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 10u);
   SptrISender local(new LocalSender(session_, session_));
   EXPECT_EQ(session_->ReplyMsg(local, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 11u);
   Peer peer;
   SptrISender udp(new UDPSender(0, 0, plat::MakeAddr(0x7F000001, peer.Port())));
-  const std::string big(2021, 'x');
   EXPECT_EQ(session_->ReplyMsg(udp, 0, 1, big.data(), 2021, 0, kNoTimeLimit, 0, nullptr), 14u);
+
+  // A stopped manager refuses with 12 and sends nothing.
+  ASSERT_EQ(mgr_->Stop(), 0u);
+  EXPECT_EQ(SendTo(peer, 1, "x"), 12u);
+  EXPECT_EQ(session_->ReplyMsg(udp, 0, 1, "x", 1, 0, kNoTimeLimit, 0, nullptr), 12u);
+  std::vector<uint8_t> d;
+  EXPECT_FALSE(peer.Recv(&d, 50));
 }
 
 TEST_F(UdpSend, LosingTheDefaultSocketIsReportedOnceAndAHeldSenderRecovers) {
@@ -220,25 +211,6 @@ TEST_F(UdpSend, LosingTheDefaultSocketIsReportedOnceAndAHeldSenderRecovers) {
   EXPECT_EQ(observer.Calls(), 1);
 }
 
-TEST_F(UdpSend, AHeldSenderWhoseItemDiedRetriesWithinTheSameCall) {
-  Peer peer;
-  SptrUdpSocketItem other;
-  const uint16_t otherPort = FreeUdpPort();
-  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, otherPort, &other, true), 2);
-  TzSptr<UDPSender> held(new UDPSender(0x7F000001, otherPort, plat::MakeAddr(0x7F000001, peer.Port())));
-  ASSERT_EQ(held->AsynSendEx(Context(session_, 1, "a"), SptrSession(session_)), 0u);
-  ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(other));
-
-  // The dead item is dropped (31) and the retry goes to the default address.
-  ASSERT_EQ(held->AsynSendEx(Context(session_, 2, "b"), SptrSession(session_)), 0u);
-  std::vector<uint8_t> d;
-  uint16_t from = 0;
-  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
-  EXPECT_EQ(from, otherPort);
-  ASSERT_TRUE(peer.Recv(&d, 5000, &from));
-  EXPECT_EQ(from, defaultPort_);
-}
-
 TEST_F(UdpSend, RemovalLeavesANewerEntryOnTheSameAddressAlone) {
   const uint16_t p = FreeUdpPort();
   SptrUdpSocketItem first;
@@ -253,12 +225,6 @@ TEST_F(UdpSend, RemovalLeavesANewerEntryOnTheSameAddressAlone) {
   SptrUdpSocketItem found;
   EXPECT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, p, &found, true), 1);
   EXPECT_EQ(found, second);
-}
-
-TEST_F(UdpSend, NullRemovalIsRefusedWithItsWarning) {
-  LogCapture log;
-  EXPECT_FALSE(udp_->PopAndCloseSocketFromTheTable(nullptr));
-  EXPECT_TRUE(log.Contains("UDPIOProcess::PopAndCloseSocketFromTheTable() 输入参数SocketItem错误，为NULL"));
 }
 
 TEST_F(UdpSend, StopRemovesEverySocketAndReportsTheDefaultOnce) {
@@ -280,26 +246,23 @@ TEST_F(UdpSend, StopRemovesEverySocketAndReportsTheDefaultOnce) {
   EXPECT_TRUE(log.Contains("UDPIOProcess::Stop"));
 }
 
-TEST_F(UdpSend, DefaultOnAnAddressInUseFailsWith33) {
+TEST_F(UdpSend, DefaultOnAnAddressInUseFailsWith33AndZeroZeroTakesThePrimaryAddress) {
   LogCapture log;
   Peer squatter;
   EXPECT_EQ(mgr_->SetDefaultUDPAddr("127.0.0.1", squatter.Port()), 33u);
   EXPECT_TRUE(log.Contains("UDPIOProcess::CreateANewUdpSocket() 绑定UDP Socket端口失败，IP=127.0.0.1 Port=" +
                            std::to_string(squatter.Port()) + "."));
   EXPECT_TRUE(log.Contains("UDPIOProcess::SetDefaultIPPort() 设置默认地址失败"));
+  uint32_t ip = 0;
   uint16_t port = 0;
   udp_->GetDefault(nullptr, &port, nullptr);
   EXPECT_EQ(port, defaultPort_);  // the old default stays
-}
 
-TEST_F(UdpSend, DefaultZeroZeroBindsThePrimaryAddressWithAChosenPort) {
   // (0, 0) would first take the current default's address: drop it.
   SptrUdpSocketItem oldDefault;
   ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &oldDefault, false), 1);
   ASSERT_TRUE(udp_->PopAndCloseSocketFromTheTable(oldDefault));
   ASSERT_EQ(mgr_->SetDefaultUDPAddr(nullptr, 0), 0u);
-  uint32_t ip = 0;
-  uint16_t port = 0;
   udp_->GetDefault(&ip, &port, nullptr);
   EXPECT_EQ(ip, plat::PrimaryLocalIp());
   EXPECT_NE(port, 0);

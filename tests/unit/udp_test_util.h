@@ -185,10 +185,6 @@ class RecordingSession : public Session {
     std::lock_guard<std::mutex> g(mu_);
     return receipts_;
   }
-  void DropMessages() {
-    std::lock_guard<std::mutex> g(mu_);
-    messages_.clear();
-  }
 
  private:
   std::mutex mu_;
