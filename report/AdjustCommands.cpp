@@ -84,8 +84,12 @@ int ReadAdjustAck(const uint8_t* body, size_t len, AdjustAck* out) {
   return 0;
 }
 
-void FillAdjustUplinkInfo(const AdjustNotify& n, AdjustUplinkInfo* out) {
-  // The host may look at every byte, fill included: start from zero.
+namespace {
+
+// The fields both host records carry, under the same names. The host may
+// look at every byte, fill included: start from zero.
+template <class Info>
+void FillCommon(const AdjustNotify& n, Info* out) {
   memset(out, 0, sizeof(*out));
   out->meetId = n.meetId;
   out->UserId = n.UserId;
@@ -99,35 +103,27 @@ void FillAdjustUplinkInfo(const AdjustNotify& n, AdjustUplinkInfo* out) {
   out->capture = n.capture;
   out->b1 = n.b1;
   out->b2 = n.b2;
-  out->u1 = n.u1;
-  out->u2 = n.u2;
-  out->u3 = n.u3;
   out->c1 = n.c1;
   out->c2 = n.c2;
 }
 
+}  // namespace
+
+void FillAdjustUplinkInfo(const AdjustNotify& n, AdjustUplinkInfo* out) {
+  FillCommon(n, out);
+  out->u1 = n.u1;
+  out->u2 = n.u2;
+  out->u3 = n.u3;
+}
+
 void FillAdjustDownlinkInfo(const AdjustNotify& n, AdjustDownlinkInfo* out) {
-  memset(out, 0, sizeof(*out));
-  out->meetId = n.meetId;
-  out->UserId = n.UserId;
+  FillCommon(n, out);
   out->speakId = n.speakId;
-  out->a1 = n.a1;
-  out->a2 = n.a2;
-  out->a3 = n.a3;
-  out->a4 = n.a4;
-  out->fecFirst = n.fecFirst;
-  out->fecSecond = n.fecSecond;
-  out->retrans = n.retrans;
-  out->capture = n.capture;
-  out->b1 = n.b1;
-  out->b2 = n.b2;
   out->d1 = n.d1;
   out->d2 = n.d2;
   out->d3 = n.d3;
   out->d4 = n.d4;
   out->d5 = n.d5;
-  out->c1 = n.c1;
-  out->c2 = n.c2;
 }
 
 }  // namespace report

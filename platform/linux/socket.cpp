@@ -165,7 +165,10 @@ bool BindSocket(Socket s, const SockAddrIn& addr) {
   return true;
 }
 
-bool GetSockName(Socket s, SockAddrIn* out) {
+namespace {
+
+// getsockname and getpeername share their shape.
+bool AddressQuery(Socket s, SockAddrIn* out, int (*query)(int, sockaddr*, socklen_t*)) {
   if (!ValidFd(s)) return false;
   if (out == nullptr) {
     t_lastSocketError = kSockInvalidArg;
@@ -173,23 +176,16 @@ bool GetSockName(Socket s, SockAddrIn* out) {
   }
   sockaddr_in sa{};
   socklen_t len = sizeof sa;
-  if (::getsockname(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Fail();
+  if (query(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Fail();
   *out = linux_detail::FromSys(sa);
   return true;
 }
 
-bool GetPeerName(Socket s, SockAddrIn* out) {
-  if (!ValidFd(s)) return false;
-  if (out == nullptr) {
-    t_lastSocketError = kSockInvalidArg;
-    return false;
-  }
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getpeername(static_cast<int>(s), reinterpret_cast<sockaddr*>(&sa), &len) != 0) return Fail();
-  *out = linux_detail::FromSys(sa);
-  return true;
-}
+}  // namespace
+
+bool GetSockName(Socket s, SockAddrIn* out) { return AddressQuery(s, out, &::getsockname); }
+
+bool GetPeerName(Socket s, SockAddrIn* out) { return AddressQuery(s, out, &::getpeername); }
 
 bool SetSocketBuffers(Socket s, int sendBytes, int recvBytes) {
   if (!ValidFd(s)) return false;

@@ -1,48 +1,24 @@
 #include "demo_options.h"
 
-#include <cerrno>
-#include <cstdlib>
 
 #include "endpoint.h"
+#include "option_values.h"
 
 namespace vdemo {
 
 namespace {
 
-bool ToU64(const std::string& text, uint64_t maxValue, uint64_t* out) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v > maxValue) return false;
-  *out = v;
-  return true;
-}
-
-bool ToU32(const std::string& text, uint64_t maxValue, uint32_t* out) {
-  uint64_t v = 0;
-  if (!ToU64(text, maxValue, &v)) return false;
-  *out = static_cast<uint32_t>(v);
-  return true;
-}
-
-bool ToPercent(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !(v >= 0.0 && v <= 100.0)) return false;
-  *out = v;
-  return true;
-}
+using vpeer::ParsePercent;
+using vpeer::ParseU32;
+using vpeer::ParseUnsigned;
 
 // "A-B" with 1 <= A < B; the library tries ports up to 99 above B.
 bool ToRange(const std::string& text, uint16_t* first, uint16_t* last) {
   const size_t dash = text.find('-');
   uint64_t a = 0;
   uint64_t b = 0;
-  if (dash == std::string::npos || !ToU64(text.substr(0, dash), 65535, &a) ||
-      !ToU64(text.substr(dash + 1), 65535 - 99, &b) || a == 0 || a >= b) {
+  if (dash == std::string::npos || !ParseUnsigned(text.substr(0, dash), 65535, &a) ||
+      !ParseUnsigned(text.substr(dash + 1), 65535 - 99, &b) || a == 0 || a >= b) {
     return false;
   }
   *first = static_cast<uint16_t>(a);
@@ -123,13 +99,13 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions* out, std::
       o.allowRemote = true;
     } else if (opt == "--count") {
       if (!next(&v)) return false;
-      if (!ToU32(v, 10000000, &o.count)) return bad(v);
+      if (!ParseU32(v, 10000000, &o.count)) return bad(v);
     } else if (opt == "--rate") {
       if (!next(&v)) return false;
-      if (!ToU32(v, 1000000, &o.rate)) return bad(v);
+      if (!ParseU32(v, 1000000, &o.rate)) return bad(v);
     } else if (opt == "--adjust") {
       if (!next(&v)) return false;
-      if (!ToU32(v, 100000, &o.adjust)) return bad(v);
+      if (!ParseU32(v, 100000, &o.adjust)) return bad(v);
     } else if (opt == "--ports") {
       if (!next(&v)) return false;
       if (!ToRange(v, &o.portFirst, &o.portLast)) return bad(v);
@@ -148,24 +124,22 @@ bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions* out, std::
       o.stprcPort = ep.port;
     } else if (opt == "--drop") {
       if (!next(&v)) return false;
-      if (!ToPercent(v, &o.dropPct)) return bad(v);
+      if (!ParsePercent(v, &o.dropPct)) return bad(v);
       faultGiven = true;
     } else if (opt == "--dup") {
       if (!next(&v)) return false;
-      if (!ToPercent(v, &o.dupPct)) return bad(v);
+      if (!ParsePercent(v, &o.dupPct)) return bad(v);
       faultGiven = true;
     } else if (opt == "--delay") {
       if (!next(&v)) return false;
-      static const std::string kRand = "rand:";
-      o.delayRandom = v.compare(0, kRand.size(), kRand) == 0;
-      if (!ToU32(o.delayRandom ? v.substr(kRand.size()) : v, 10000, &o.delayMs)) return bad(v);
+      if (!vpeer::ParseDelay(v, 10000, &o.delayMs, &o.delayRandom)) return bad(v);
       faultGiven = true;
     } else if (opt == "--seed") {
       if (!next(&v)) return false;
-      if (!ToU64(v, ~0ull, &o.seed)) return bad(v);
+      if (!ParseUnsigned(v, ~0ull, &o.seed)) return bad(v);
     } else if (opt == "--timeout") {
       if (!next(&v)) return false;
-      if (!ToU32(v, 86400, &o.timeoutSec) || o.timeoutSec == 0) return bad(v);
+      if (!ParseU32(v, 86400, &o.timeoutSec) || o.timeoutSec == 0) return bad(v);
     } else if (opt == "--log") {
       if (!next(&v)) return false;
       if (v.empty()) return bad(v);

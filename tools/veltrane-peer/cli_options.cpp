@@ -1,8 +1,8 @@
 #include "cli_options.h"
 
+#include "option_values.h"
+
 #include <algorithm>
-#include <cerrno>
-#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -11,48 +11,22 @@ namespace vpeer {
 namespace {
 
 bool ToU64(const std::string& text, uint64_t maxValue, uint64_t* out) {
-  if (text.empty() || text[0] < '0' || text[0] > '9') return false;
-  errno = 0;
-  char* end = nullptr;
-  const unsigned long long v = std::strtoull(text.c_str(), &end, 10);
-  if (errno != 0 || *end != '\0' || v > maxValue) return false;
-  *out = v;
-  return true;
+  return ParseUnsigned(text, maxValue, out);
 }
 
-bool ToU32(const std::string& text, uint32_t* out) {
-  uint64_t v = 0;
-  if (!ToU64(text, 0xFFFFFFFFull, &v)) return false;
-  *out = static_cast<uint32_t>(v);
-  return true;
-}
+bool ToU32(const std::string& text, uint32_t* out) { return ParseU32(text, 0xFFFFFFFFull, out); }
 
 bool ToPort(const std::string& text, uint16_t* out) {
-  uint64_t v = 0;
-  if (!ToU64(text, 65535, &v)) return false;
+  uint32_t v = 0;
+  if (!ParseU32(text, 65535, &v)) return false;
   *out = static_cast<uint16_t>(v);
   return true;
 }
 
-bool ToPercent(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  errno = 0;
-  char* end = nullptr;
-  const double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || *end != '\0' || !(v >= 0.0 && v <= 100.0)) return false;
-  *out = v;
-  return true;
-}
+bool ToPercent(const std::string& text, double* out) { return ParsePercent(text, out); }
 
-// "MS" for a fixed delay, "rand:MS" for a random one up to MS.
 bool ToDelay(const std::string& text, FaultPlan* plan) {
-  static const std::string kRand = "rand:";
-  const bool random = text.compare(0, kRand.size(), kRand) == 0;
-  uint32_t ms = 0;
-  if (!ToU32(random ? text.substr(kRand.size()) : text, &ms)) return false;
-  plan->delayMs = ms;
-  plan->delayRandom = random;
-  return true;
+  return ParseDelay(text, 0xFFFFFFFFull, &plan->delayMs, &plan->delayRandom);
 }
 
 struct PendingResult {
