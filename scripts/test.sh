@@ -17,7 +17,11 @@ tsan=${TSAN:-0}
 [ "$tsan" = 1 ] && build=${BUILD_DIR:-build-tsan}
 jobs=$(nproc 2>/dev/null || echo 2)
 
-cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} \
+# ccache, when present, keeps rebuilds across build folders cheap.
+launcher=""
+command -v ccache >/dev/null 2>&1 && launcher="-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache"
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=${BUILD_TYPE:-RelWithDebInfo} $launcher \
   -DVELT_SANITIZE=$([ "$san" = 1 ] && echo ON || echo OFF) \
   -DVELT_SANITIZE_THREAD=$([ "$tsan" = 1 ] && echo ON || echo OFF) \
   -DVELT_WERROR=$([ "${WERROR:-0}" = 1 ] && echo ON || echo OFF) \
