@@ -1,5 +1,5 @@
 # Sourced by the scripts: installs the Debian packages the build needs, once.
-VELT_PACKAGES="g++ cmake make libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev"
+VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev"
 
 # The demo needs only the compiler and the two libraries the core links.
 VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev"
