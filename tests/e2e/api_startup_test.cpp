@@ -44,6 +44,8 @@ TEST(StartUp, EmptyLocalIpGivesMinus11) {
   EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
 }
 
+// Also the host's view at threshold 3: the coordinator's report and facade
+// warnings and errors arrive, nothing of debug or message level does.
 TEST(StartUp, APortThatCannotBeBoundGives23AndALaterCallCanSucceed) {
   int fd = socket(AF_INET, SOCK_DGRAM, 0);
   ASSERT_GE(fd, 0);
@@ -56,16 +58,24 @@ TEST(StartUp, APortThatCannotBeBoundGives23AndALaterCallCanSucceed) {
   const uint16_t taken = ntohs(a.sin_port);
 
   TestServer stprc, qos;
-  LogCollector log;
+  LogCollector log(3);
   EXPECT_EQ(23, InitVeltrane(0, 0, "127.0.0.1", taken, 0, taken, "127.0.0.1", stprc.Port()));
   EXPECT_TRUE(log.WaitFor("[Kelvarn] 绑定端口失败:127.0.0.1:" + std::to_string(taken)));
+  EXPECT_EQ(1u, log.Count("[Kelvarn] before AddUDPPort"));
   std::vector<uint8_t> record = Pattern(10, 1);
   EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
+  EXPECT_EQ(1u, log.Count("RouterAccessManager::ReportCallInfo client not init "));
   close(fd);
   // The framework and the session made by the failed call are reused.
   EXPECT_EQ(0, InitVeltrane(0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
   ClientAddr client;
   EXPECT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
+  // Too long to post: refused with a facade error, still 0 to the host.
+  std::vector<uint8_t> tooLong = Pattern(3000, 2);
+  EXPECT_EQ(0, ReportMeetingQosInfo(tooLong.data(), 3000));
+  EXPECT_EQ(1u, log.Count("[Kelvarn]RouterAccessAgent::ReportCallInfo  PostMsg to sid:"));
+  EXPECT_EQ(0u, log.Count("PostMsg finish"));
+  EXPECT_EQ(3, log.LowestLevel());
 }
 
 TEST(StartUp, PortRangeModeBindsFromTheRangeThroughTheSupervisionThread) {

@@ -20,14 +20,22 @@ TzRWLock& FacadeLock() {
   return *lock;
 }
 
-// All three writers end here: the finished text goes to the message writer as
-// one "%s" argument, so a '%' in it is not read as a format again.
-void FacadeWriteV(uint64_t category, uint32_t subType, const char* format, va_list args) {
+// All three writers end here: the finished text goes to the library as one
+// "%s" argument, so a '%' in it is not read as a format again. Each writer
+// hands it to the library writer of the level its callers check it at (1 for
+// routine lines, 3, 4), so the host's threshold keeps facade warnings and
+// errors and drops routine lines below it like any other line.
+void FacadeWriteV(int level, uint64_t category, uint32_t subType, const char* format, va_list args) {
   TzAutoLock guard(&FacadeLock(), false);
+  if (!Log::isThisSubTypeOpen(category, level, 1)) return;  // not worth formatting
   char line[kFacadeLine];
   std::memset(line, 0, sizeof line);
   if (format != nullptr) std::vsnprintf(line, sizeof line, format, args);
-  Log::writeMessage(category, subType, "%s", line);
+  switch (level) {
+    case Log::kWarning: Log::writeWarning(category, subType, "%s", line); break;
+    case Log::kError: Log::writeError(category, subType, "%s", line); break;
+    default: Log::writeDebug(category, subType, "%s", line); break;
+  }
 }
 
 }  // namespace
@@ -40,20 +48,20 @@ bool QosLogIsOpen(uint64_t category, int level) {
 void QosLogInfo(uint64_t category, uint32_t subType, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FacadeWriteV(category, subType, format, args);
+  FacadeWriteV(Log::kDebug, category, subType, format, args);
   va_end(args);
 }
 
 void QosLogWarning(uint64_t category, uint32_t subType, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FacadeWriteV(category, subType, format, args);
+  FacadeWriteV(Log::kWarning, category, subType, format, args);
   va_end(args);
 }
 
 void QosLogError(uint64_t category, uint32_t subType, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  FacadeWriteV(category, subType, format, args);
+  FacadeWriteV(Log::kError, category, subType, format, args);
   va_end(args);
 }
