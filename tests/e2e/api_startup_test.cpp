@@ -7,7 +7,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "e2e_client.h"
 
@@ -111,4 +113,20 @@ TEST(StartUp, EveryPortRefusedGivesOneFailureLinePerPass) {
   }));
   EXPECT_EQ(1u, log.Count(line));
   EXPECT_EQ(0u, log.Count("重新设置默认UDP地址成功"));
+}
+
+TEST(StartUp, LeavesTheHostsRandomSequenceAlone) {
+  TestServer stprc;
+  auto draw = [] {
+    std::vector<int> v;
+    for (int i = 0; i < 8; ++i) v.push_back(std::rand());
+    return v;
+  };
+  std::srand(20261206);
+  const std::vector<int> before = draw();
+  std::srand(20261206);
+  ASSERT_EQ(0, InitVeltrane(0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
+  Received r;
+  ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r));  // the worker is busy
+  EXPECT_EQ(before, draw());
 }

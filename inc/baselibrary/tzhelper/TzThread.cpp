@@ -1,6 +1,5 @@
 #include "tzhelper/TzThread.h"
 
-#include <cstdlib>
 #include <new>
 #include <thread>
 
@@ -86,9 +85,8 @@ bool TzThread::Start() {
 
 void TzThread::Entry(TzThread* self) {
   // Windows creates the thread's message queue here; Linux threads have none.
-  // The C runtime generator is seeded per thread as on Windows; the library's
-  // own generator (TzRandom) is process-wide and is not touched.
-  std::srand(plat::GetTickCount());
+  // The C runtime generator is left alone: it belongs to the host (one state
+  // for the whole process here), and the library draws from TzRandom only.
 
   self->m_threadId.store(plat::CurrentThreadId());
   plat::Event* runEvent = self->m_runEvent;
