@@ -15,6 +15,9 @@ set_target_properties(veltrane PROPERTIES
   VERSION ${PROJECT_VERSION}
   SOVERSION ${PROJECT_VERSION_MAJOR})
 
+# The public header comes with the target, in the build tree and installed.
+target_include_directories(veltrane PUBLIC $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>)
+
 set(VELT_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/Veltrane)
 
 # spdlog, fmt and Loki stay private to the library: its header names none of

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# The shared library exports exactly the functions of include/veltrane.h,
-# and leaves the C runtime's random generator (the host's) alone.
+# The shared library exports exactly the functions of include/veltrane.h and
+# leaves the C runtime's random generator, the host's, alone.
 set -euo pipefail
 lib=$1
 expected="InitVeltrane InitVeltrane2 InitVeltraneWithCallback ReportMeetingQosInfo ReportMeetingQosInfo3
@@ -14,8 +14,5 @@ if [ "$actual" != "$want" ]; then
   diff <(echo "$want") <(echo "$actual") || true
   exit 1
 fi
-if nm -D --undefined-only "$lib" | grep -qwE "s?rand(om)?|rand_r"; then
-  echo "the library calls the C runtime's random generator"
-  exit 1
-fi
+nm -D --undefined-only "$lib" | grep -wE "s?rand(om)?|rand_r" && { echo "the library calls rand or srand"; exit 1; }
 echo "exports ok: $(echo "$actual" | wc -l) functions"

@@ -74,12 +74,10 @@ bool TestServer::SendRaw(const vpeer::Endpoint& to, const std::vector<uint8_t>& 
 namespace {
 std::mutex g_logMu;
 std::vector<std::string>* g_lines = nullptr;
-int g_lowestLevel = 5;
 
-void OnLine(uint64_t, uint32_t, int level, const char* text) {
+void OnLine(uint64_t, uint32_t, int, const char* text) {
   std::lock_guard<std::mutex> g(g_logMu);
   if (g_lines) g_lines->push_back(text ? text : "");
-  if (level < g_lowestLevel) g_lowestLevel = level;
 }
 }  // namespace
 
@@ -88,7 +86,6 @@ LogCollector::LogCollector(int level) {
     std::lock_guard<std::mutex> g(g_logMu);
     if (!g_lines) g_lines = new std::vector<std::string>();
     g_lines->clear();
-    g_lowestLevel = 5;
   }
   VELT_SetLogLevel(level);
   VELT_SetLogCallback(&OnLine);
@@ -111,11 +108,6 @@ size_t LogCollector::Count(const std::string& needle) const {
 
 bool LogCollector::WaitFor(const std::string& needle, size_t n, int timeoutMs) const {
   return Eventually([&] { return Count(needle) >= n; }, timeoutMs);
-}
-
-int LogCollector::LowestLevel() const {
-  std::lock_guard<std::mutex> g(g_logMu);
-  return g_lowestLevel;
 }
 
 std::vector<std::string> LogCollector::Lines() const {

@@ -50,7 +50,6 @@ class LogCollector {
   size_t Count(const std::string& needle) const;
   bool WaitFor(const std::string& needle, size_t n = 1, int timeoutMs = 5000) const;
   std::vector<std::string> Lines() const;
-  int LowestLevel() const;  // of the lines collected; 5 when there are none
 };
 
 // Bytes of a StpAddrResp (6802).

@@ -23,31 +23,19 @@ TEST(Facade, LongLineIsCutAfter1023CharactersAndAPercentPassesThrough) {
   EXPECT_EQ(lines[1].text, "open C:\\a%1d\\%s.txt failed, code 5");
 }
 
-// Each writer keeps the caller's text, category and sub-type and carries the
-// level it means, so the host's threshold decides on that level.
-TEST(Facade, EachWriterCarriesItsOwnLevelThroughTheThreshold) {
-  struct Case {
-    int threshold;
-    std::vector<int> kept;  // levels that reach the sink, in writing order
-  };
-  const Case cases[] = {{1, {Log::kError, Log::kDebug, Log::kWarning}},
-                        {2, {Log::kError, Log::kWarning}},
-                        {3, {Log::kError, Log::kWarning}},
-                        {4, {Log::kError}}};
-  for (const Case& c : cases) {
-    LogCapture cap;
-    Log::SetLevel(c.threshold);
-    QosLogError(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
-    QosLogInfo(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
-    QosLogWarning(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
-    const std::vector<LogLine> lines = cap.Lines();
-    ASSERT_EQ(lines.size(), c.kept.size()) << "threshold " << c.threshold;
-    for (size_t i = 0; i < lines.size(); ++i) {
-      EXPECT_EQ(lines[i].level, c.kept[i]) << "threshold " << c.threshold;
-      EXPECT_EQ(lines[i].category, FacadeLogCategory);
-      EXPECT_EQ(lines[i].subType, FacadeLogSubType);
-      EXPECT_EQ(lines[i].text, "[SID:7] value 42");
-    }
+TEST(Facade, AllThreeWritersKeepTheCallersFieldsAndCarryTheirOwnLevel) {
+  LogCapture cap;
+  QosLogError(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
+  QosLogInfo(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
+  QosLogWarning(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
+  const std::vector<LogLine> lines = cap.Lines();
+  ASSERT_EQ(lines.size(), 3u);
+  const int levels[] = {Log::kError, Log::kDebug, Log::kWarning}, *level = levels;
+  for (const LogLine& l : lines) {
+    EXPECT_EQ(l.level, *level++);
+    EXPECT_EQ(l.category, FacadeLogCategory);
+    EXPECT_EQ(l.subType, FacadeLogSubType);
+    EXPECT_EQ(l.text, "[SID:7] value 42");
   }
 }
 
