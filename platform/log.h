@@ -31,6 +31,22 @@ class Log {
   // True when lines of `level` are kept (level >= the threshold, default 2).
   static bool isThisSubTypeOpen(uint64_t category, int level, uint8_t flag);
 
+  // The severity a line means when the writer that carries it says less: the
+  // facade hands warnings and errors to writeMessage like routine lines, yet a
+  // host threshold of 3 must keep them. While one is alive, the lines its
+  // thread writes are kept or dropped by this severity; they still reach the
+  // sink at their writer's level. Scopes nest; the innermost one counts.
+  class Severity {
+   public:
+    explicit Severity(int level);
+    ~Severity();
+    Severity(const Severity&) = delete;
+    Severity& operator=(const Severity&) = delete;
+
+   private:
+    int previous_;
+  };
+
   // Sinks. Each call replaces the current sink. Safe from any thread. The
   // callback runs on the writing thread, outside every log lock, so it may
   // log or change sinks itself; a line already on its way when the callback

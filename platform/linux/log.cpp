@@ -15,8 +15,11 @@ constexpr size_t kStackLine = 2048;
 // Longer lines are formatted on the heap up to this length, and cut there.
 constexpr size_t kMaxLine = 64 * 1024;
 
+thread_local int t_severity = 0;  // 0: lines are kept by their writer's level
+
 void WriteV(int level, uint64_t category, uint32_t subType, const char* format, va_list args) {
-  if (format == nullptr || level < LogSinks::Level()) return;
+  const int meant = t_severity != 0 ? t_severity : level;
+  if (format == nullptr || meant < LogSinks::Level()) return;
   char line[kStackLine];
   va_list again;
   va_copy(again, args);
@@ -80,6 +83,10 @@ bool Log::isThisSubTypeOpen(uint64_t /*category*/, int level, uint8_t /*flag*/) 
 void Log::SetCallbackSink(VeltLogCallback cb) { LogSinks::SetCallback(cb); }
 
 bool Log::SetFileSink(const char* path) { return LogSinks::SetFile(path); }
+
+Log::Severity::Severity(int level) : previous_(t_severity) { t_severity = level; }
+
+Log::Severity::~Severity() { t_severity = previous_; }
 
 void Log::SetLevel(int level) { LogSinks::SetLevel(level); }
 

@@ -23,20 +23,28 @@ TEST(Facade, LongLineIsCutAfter1023CharactersAndAPercentPassesThrough) {
   EXPECT_EQ(lines[1].text, "open C:\\a%1d\\%s.txt failed, code 5");
 }
 
-TEST(Facade, AllThreeWritersKeepTheCallersFieldsAndCarryTheirOwnLevel) {
+TEST(Facade, AllThreeWritersMakeTheSameCallAndTheThresholdKeepsThemByMeaning) {
   LogCapture cap;
   QosLogError(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   QosLogInfo(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   QosLogWarning(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   const std::vector<LogLine> lines = cap.Lines();
   ASSERT_EQ(lines.size(), 3u);
-  const int levels[] = {Log::kError, Log::kDebug, Log::kWarning}, *level = levels;
   for (const LogLine& l : lines) {
-    EXPECT_EQ(l.level, *level++);
+    EXPECT_EQ(l.level, Log::kMessage);
     EXPECT_EQ(l.category, FacadeLogCategory);
     EXPECT_EQ(l.subType, FacadeLogSubType);
     EXPECT_EQ(l.text, "[SID:7] value 42");
   }
+  cap.Clear();
+  Log::SetLevel(3);
+  QosLogError(FacadeLogCategory, FacadeLogSubType, "error");
+  QosLogInfo(FacadeLogCategory, FacadeLogSubType, "routine");
+  QosLogWarning(FacadeLogCategory, FacadeLogSubType, "warning");
+  Log::writeMessage(FacadeLogCategory, FacadeLogSubType, "direct");  // no scope left behind
+  ASSERT_EQ(cap.Lines().size(), 2u);
+  EXPECT_EQ(cap.Lines()[0].text, "error");
+  EXPECT_EQ(cap.Lines()[1].text, "warning");
 }
 
 TEST(Facade, CheckedLineBelowTheLevelIsNeitherFormattedNorWritten) {

@@ -20,22 +20,18 @@ TzRWLock& FacadeLock() {
   return *lock;
 }
 
-// All three writers end here: the finished text goes to the library as one
-// "%s" argument, so a '%' in it is not read as a format again. Each writer
-// hands it to the library writer of the level its callers check it at (1 for
-// routine lines, 3, 4), so the host's threshold keeps facade warnings and
-// errors and drops routine lines below it like any other line.
-void FacadeWriteV(int level, uint64_t category, uint32_t subType, const char* format, va_list args) {
+// All three writers end here: the finished text goes to the message writer as
+// one "%s" argument, so a '%' in it is not read as a format again. `meant` is
+// the level its callers check it at (1 for routine lines, 3, 4): the host's
+// threshold keeps or drops the line by it, whatever writer carries it.
+void FacadeWriteV(int meant, uint64_t category, uint32_t subType, const char* format, va_list args) {
   TzAutoLock guard(&FacadeLock(), false);
-  if (!Log::isThisSubTypeOpen(category, level, 1)) return;  // not worth formatting
+  if (!Log::isThisSubTypeOpen(category, meant, 1)) return;  // not worth formatting
   char line[kFacadeLine];
   std::memset(line, 0, sizeof line);
   if (format != nullptr) std::vsnprintf(line, sizeof line, format, args);
-  switch (level) {
-    case Log::kWarning: Log::writeWarning(category, subType, "%s", line); break;
-    case Log::kError: Log::writeError(category, subType, "%s", line); break;
-    default: Log::writeDebug(category, subType, "%s", line); break;
-  }
+  Log::Severity severity(meant);
+  Log::writeMessage(category, subType, "%s", line);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
 // The logging facade and the three log categories. Report lines (category 1,
 // sub-type 3025) and framework lines call Log directly; facade lines go
 // through these functions, which format on the stack (1024 bytes, at most
-// 1023 characters kept) and hand the finished text over as "%s": QosLogInfo
-// at debug level (callers check level 1 first), QosLogWarning at warning,
-// QosLogError at error level.
+// 1023 characters kept) and hand the finished text to the message writer as
+// "%s"; the host's threshold keeps them by what they mean: QosLogInfo as debug
+// (callers check level 1 first), QosLogWarning as a warning, QosLogError as an
+// error.
 #pragma once
 #include <cstdint>
 
