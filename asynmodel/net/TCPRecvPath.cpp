@@ -207,7 +207,9 @@ int TCPIOProcessor::TCPIORecvBProc(TCP_SOCKET_ITEM* item, bool success, TCPIODat
 void TCPIOProcessor::DeliverEvent(SptrISender& sender, Event& event, SOCKET_ITEM* item) {
   IOProcessor::DeliverEvent(sender, event, item);
   TCP_SOCKET_ITEM* tcp = static_cast<TCP_SOCKET_ITEM*>(item);
-  if (tcp == nullptr || PostRecvHeader(tcp) == 0) return;
+  // A connection deleted meanwhile (closed by the check, or at Stop) has
+  // nothing more to receive.
+  if (tcp == nullptr || !tcp->IsValid() || PostRecvHeader(tcp) == 0) return;
   Log::writeError(AsynLogCategory, kLogTcpProcessor,
                   "TCPIOProcessor::TCPIORecvBProc 对于[SN %u]的SocketItem，投递接收包失败，删除该socketItem。", tcp->m_sn);
   DeleteItem(SptrTcpSocketItem(tcp), TcpDelete_Socket);

@@ -19,6 +19,13 @@ TCPSender::TCPSender(const SptrTcpSocketItem& item)
       m_item(item),
       m_autoConnect(item->m_autoConnect) {}
 
+// The local address changes with the held entry, under m_token.
+void TCPSender::GetLocalAddr(uint32_t* ip, uint16_t* port) {
+  TzTokenGuard guard(m_token);
+  *ip = m_uLocalIP;
+  *port = m_uLocalPort;
+}
+
 bool TCPSender::IsValid() {
   TzTokenGuard guard(m_token);
   return m_item && m_item->IsValid();

@@ -42,7 +42,7 @@ class TCPSender : public BaseSender, public TzPooled<TCPSender, TzListMemAllocMe
   explicit TCPSender(const SptrTcpSocketItem& item);
 
   int32_t Reserved(void*, void*) override { return 0; }
-  void GetLocalAddr(uint32_t* ip, uint16_t* port) override { *ip = m_uLocalIP; *port = m_uLocalPort; }
+  void GetLocalAddr(uint32_t* ip, uint16_t* port) override;
   void GetRemoteAddr(uint32_t* ip, uint16_t* port) override { *ip = m_uRemoteIP; *port = m_uRemotePort; }
   uint32_t TransportType() override { return 2; }
   bool IsValid() override;

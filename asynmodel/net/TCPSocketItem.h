@@ -54,8 +54,10 @@ class TCP_SOCKET_ITEM : public SOCKET_ITEM, public TzPooled<TCP_SOCKET_ITEM, TzL
   uint32_t m_sendingSeq TZ_GUARDED_BY(m_lock) = 0;
   uint32_t m_uRemoteIP = 0;  // network order; fixed once in the table
   uint16_t m_uRemotePort = 0;
-  uint32_t m_uLocalIP = 0;   // network order; set when bound and connected
-  uint16_t m_uLocalPort = 0;
+  // Network order; known when bound, completed when connected (senders
+  // read it meanwhile).
+  std::atomic<uint32_t> m_uLocalIP{0};
+  std::atomic<uint16_t> m_uLocalPort{0};
   uint8_t m_autoConnect = 1;
   std::atomic<uint32_t> m_seq{0};
 
