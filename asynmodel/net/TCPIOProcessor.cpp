@@ -2,6 +2,7 @@
 // entries and the check thread.
 #include "asynmodel/net/TCPIOProcessor.h"
 
+#include <chrono>
 #include <cstdio>
 #include <vector>
 
@@ -21,8 +22,7 @@ uint32_t NowSeconds() { return plat::CalendarSeconds(); }
 
 }  // namespace
 
-TCPIOProcessor::TCPIOProcessor(CompletationPortControler* cpc)
-    : m_cpc(cpc), m_stopEvent(new plat::Event(true, false)) {}
+TCPIOProcessor::TCPIOProcessor(CompletationPortControler* cpc) : m_cpc(cpc) {}
 
 // The manager keeps its processor for the life of the process; one destroyed
 // anyway (tests) stops its thread and drops its entries.
@@ -30,7 +30,6 @@ TCPIOProcessor::~TCPIOProcessor() {
   if (m_checkThread != nullptr) Destroy();
   ClearTCPSocketItemTable();
   ClearTCPListenTable();
-  delete m_stopEvent;
 }
 
 void TCPIOProcessor::SetQuickTimer(TzQuickTimer* timer) {
@@ -41,8 +40,12 @@ void TCPIOProcessor::SetQuickTimer(TzQuickTimer* timer) {
 
 // Thread contract: the controlling thread.
 bool TCPIOProcessor::Init() {
-  m_stopEvent->Reset();
+  {
+    std::lock_guard<std::mutex> lk(m_stopMu);
+    m_stopSignalled = false;
+  }
   m_running.store(1);
+  m_firstCheckDue.store(plat::MonotonicMs() + kCheckIntervalMs);
   if (m_checkThread == nullptr) {
     m_checkThread = new (std::nothrow) TzThread(this, nullptr, &TCPIOProcessor::CheckThreadProc);
   }
@@ -88,7 +91,11 @@ bool TCPIOProcessor::Stop() {
 void TCPIOProcessor::Destroy() {
   Log::writeDebug(AsynLogCategory, kLogTcpProcessor, "TCPIOProcessor::Destroy 开始Destroy。");
   m_running.store(0);
-  m_stopEvent->Set();
+  {
+    std::lock_guard<std::mutex> lk(m_stopMu);
+    m_stopSignalled = true;
+  }
+  m_stopCv.notify_all();
   Log::writeDebug(AsynLogCategory, kLogTcpProcessor, "TCPIOProcessor::Destroy 等待SocketItem检测线程退出。");
   if (m_checkThread != nullptr) {
     m_checkThread->Wait(plat::kInfinite);
@@ -265,16 +272,26 @@ void TCPIOProcessor::ClearTCPListenTable() {
 
 void TCPIOProcessor::CheckThreadProc(void* owner, void* /*arg*/) {
   TCPIOProcessor* self = static_cast<TCPIOProcessor*>(owner);
-  // Passes keep to a fixed schedule, so a clock moved on by several periods
-  // catches up with one pass per period.
-  int64_t due = plat::MonotonicMs() + kCheckIntervalMs;
-  while (self->m_running.load() != 0) {
-    const int64_t left = due - plat::MonotonicMs();
-    if (left > 0) self->m_stopEvent->Wait(static_cast<uint32_t>(left));
-    if (self->m_running.load() == 0) break;
-    if (plat::MonotonicMs() < due) continue;
+  // Passes keep to a fixed schedule counted from Init (not from when this
+  // thread got going), so a clock moved on by several periods catches up
+  // with one pass per period.
+  int64_t due = self->m_firstCheckDue.load();
+  while (self->m_running.load() != 0 && self->WaitCheckDue(due)) {
     self->CheckSocketItems();
     due += kCheckIntervalMs;
+  }
+}
+
+// The deadline is absolute and the clock is re-read under the mutex after
+// every wake-up, so a clock step made at any moment is seen.
+bool TCPIOProcessor::WaitCheckDue(int64_t dueMs) {
+  plat::ClockWaitScope scope(m_stopMu, m_stopCv);
+  std::unique_lock<std::mutex> lk(m_stopMu);
+  for (;;) {
+    if (m_stopSignalled) return false;
+    const int64_t left = dueMs - plat::MonotonicMs();
+    if (left <= 0) return true;
+    m_stopCv.wait_for(lk, std::chrono::milliseconds(left));
   }
 }
 

@@ -20,8 +20,10 @@
 // is held while an event is delivered.
 #pragma once
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <map>
+#include <mutex>
 
 #include "asynmodel/net/IOProcessor.h"
 #include "asynmodel/net/PooledStlAllocator.h"
@@ -32,7 +34,6 @@
 #include "tzhelper/Tzautolock.h"
 
 class TzQuickTimer;
-namespace plat { class Event; }
 
 namespace AsynModel {
 
@@ -134,6 +135,9 @@ class TCPIOProcessor : public IOProcessor {
   void ClearTCPSocketItemTable();
   void ClearTCPListenTable();
   static void CheckThreadProc(void* owner, void* arg);
+  // Waits until the virtual clock reaches dueMs or Destroy signals; false
+  // when signalled.
+  bool WaitCheckDue(int64_t dueMs);
   void CheckSocketItems();
 
   // Send path (TCPSendPath.cpp).
@@ -165,7 +169,12 @@ class TCPIOProcessor : public IOProcessor {
   TzToken m_creationTokens[kCreationTokens];
   SessionTimer m_timeoutQueues[kTimeoutQueues];  // set once, before traffic
   TzThread* m_checkThread = nullptr;
-  plat::Event* m_stopEvent;
+  std::atomic<int64_t> m_firstCheckDue{0};  // virtual ms, set by Init
+  // The stop event of the check thread: a flag under a mutex, so a wait on
+  // the virtual clock cannot miss a clock step (see WaitCheckDue).
+  std::mutex m_stopMu;
+  std::condition_variable m_stopCv;
+  bool m_stopSignalled = false;  // guarded by m_stopMu
   std::atomic<uint8_t> m_running{0};
   std::atomic<uint8_t> m_started{0};
   std::atomic<uint32_t> m_checkPasses{0};
