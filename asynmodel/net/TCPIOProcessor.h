@@ -145,6 +145,7 @@ class TCPIOProcessor : public IOProcessor {
   uint32_t StartSend(TCP_SOCKET_ITEM* item, TCPIOData* data);
   void SendNext(TCP_SOCKET_ITEM* item);
   int TCPIOSendProc(TCP_SOCKET_ITEM* item, bool success, TCPIOData* data, Event* event);
+  int FinishSend(TCP_SOCKET_ITEM* item, TCPIOData* data, int16_t code, Event* event);
   bool SetTCPSendTimeOutTimer(const SptrTcpSocketItem& item, const SptrPostMsgContext& context, uint32_t seq);
   static void FillReceipt(PostMsgContext* context, int16_t code, Event* event);
   void PostReceipt(TCPIOData* data, int16_t code);

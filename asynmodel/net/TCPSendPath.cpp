@@ -198,7 +198,6 @@ void TCPIOProcessor::SendNext(TCP_SOCKET_ITEM* item) {
 // Worker thread. Results as TCPProc.
 int TCPIOProcessor::TCPIOSendProc(TCP_SOCKET_ITEM* item, bool success, TCPIOData* data, Event* event) {
   SptrTcpSocketItem hold(item);
-  int16_t code = TcpReceipt_OK;
   if (!success) {
     Log::writeError(AsynLogCategory, kLogTcpProcessor,
                     "TCPIOProcessor::TCPIOSendProc 对于[SN %u]的SocketItem，发生完成端口错误,错误ID为%d，删除该socketItem。",
@@ -208,61 +207,52 @@ int TCPIOProcessor::TCPIOSendProc(TCP_SOCKET_ITEM* item, bool success, TCPIOData
       if (item->m_sending == data) item->m_sending = nullptr;
     }
     DeleteItem(hold, TcpDelete_Completion);
-    code = TcpDelete_Socket;
-  } else {
-    const uint32_t length = data->stream->DataLength();
-    const uint64_t total = uint64_t{data->done} + data->transferred;
-    bool socketError = false;
-    {
-      TzAutoLock guard(&item->m_lock);
-      socketError = item->m_state == TCP_SOCKET_ERROR;
-      if (!socketError && total < length) {
-        data->done = static_cast<uint32_t>(total);
-        if (StartSend(item, data) == 0) return TcpProc_Nothing;  // the rest is on its way
-        socketError = true;
-      }
-      if (item->m_sending == data) item->m_sending = nullptr;
-    }
-    if (socketError) {
-      Log::writeError(AsynLogCategory, kLogTcpProcessor,
-                      "TCPIOProcessor::TCPIOSendProc CheckSendData 针对[SN %u]的SocketItem，发现TCPSocketError，删除SocketItem。",
-                      item->m_sn);
-      DeleteItem(hold, TcpDelete_Socket);
-      code = TcpDelete_Socket;
-    } else if (total == length) {
-      SendNext(item);
-      bool give = false;
-      {
-        TzAutoLock guard(&item->m_lock);
-        give = data->receiptGiven == 0 && data->context->WantsReceipt(true);
-        data->receiptGiven = 1;
-      }
-      if (!give) {
-        delete data;
-        return TcpProc_Nothing;
-      }
-      FillReceipt(data->context.get(), TcpReceipt_OK, event);
-      return TcpProc_DeliverReceipt;
-    } else {
-      code = TcpReceipt_Overrun;
-      SendNext(item);
-    }
+    return FinishSend(item, data, TcpDelete_Socket, event);
   }
+  const uint32_t length = data->stream->DataLength();
+  const uint64_t total = uint64_t{data->done} + data->transferred;
+  bool socketError = false;
+  {
+    TzAutoLock guard(&item->m_lock);
+    socketError = item->m_state == TCP_SOCKET_ERROR;
+    if (!socketError && total < length) {
+      data->done = static_cast<uint32_t>(total);
+      if (StartSend(item, data) == 0) return TcpProc_Nothing;  // the rest is on its way
+      socketError = true;
+    }
+    if (item->m_sending == data) item->m_sending = nullptr;
+  }
+  if (socketError) {
+    Log::writeError(AsynLogCategory, kLogTcpProcessor,
+                    "TCPIOProcessor::TCPIOSendProc CheckSendData 针对[SN %u]的SocketItem，发现TCPSocketError，删除SocketItem。",
+                    item->m_sn);
+    DeleteItem(hold, TcpDelete_Socket);
+    return FinishSend(item, data, TcpDelete_Socket, event);
+  }
+  SendNext(item);
+  return FinishSend(item, data, total == length ? TcpReceipt_OK : TcpReceipt_Overrun, event);
+}
 
+// The receipt of a finished send record, if its mode asks for one and none
+// was given yet; otherwise the record is freed here.
+int TCPIOProcessor::FinishSend(TCP_SOCKET_ITEM* item, TCPIOData* data, int16_t code, Event* event) {
+  const bool success = code == TcpReceipt_OK;
   bool give = false;
   {
     TzAutoLock guard(&item->m_lock);
-    give = data->receiptGiven == 0 && data->context->WantsReceipt(false);
+    give = data->receiptGiven == 0 && data->context->WantsReceipt(success);
     data->receiptGiven = 1;
   }
   if (!give) {
     delete data;
     return TcpProc_Nothing;
   }
-  Log::writeDebug(AsynLogCategory, kLogTcpProcessor,
-                  "TCPIOProcessor::TCPIOSendProc 针对[SN %u]的SocketItem，因为出现错误，回调感兴趣的用户。", item->m_sn);
+  if (!success) {
+    Log::writeDebug(AsynLogCategory, kLogTcpProcessor,
+                    "TCPIOProcessor::TCPIOSendProc 针对[SN %u]的SocketItem，因为出现错误，回调感兴趣的用户。", item->m_sn);
+  }
   FillReceipt(data->context.get(), code, event);
-  return TcpProc_DeliverReceipt;
+  return TcpProc_DeliverReceipt;  // the worker frees the record
 }
 
 // ---- receipts -----------------------------------------------------------------
