@@ -148,7 +148,14 @@ TEST_F(TcpTransport, QueuedDuringConnectGoOutInOrderAsFramesAndTheReplyUsesTheSa
   EXPECT_EQ(session_->ReplyMsg(got.sender, 77, 43, "pong", 4, 0, kNoTimeLimit, Receipt_None, nullptr), 0u);
   EXPECT_EQ(ReadN(conn, 26), Frame(43, session_->GetSessionID(), 77, "pong"));
   EXPECT_EQ(Tcp()->ConnectionCount(), 1u);
+
+  // The peer hangs up: the sender drops its dead entry and connects afresh.
   ::close(conn);
+  ASSERT_TRUE(WaitUntil([&] { return Tcp()->ConnectionCount() == 0; }));
+  EXPECT_EQ(session_->ReplyMsg(got.sender, 77, 44, "again", 5, 0, kNoTimeLimit, Receipt_None, nullptr), 0u);
+  const int second = peer.Accept();
+  EXPECT_EQ(ReadN(second, 27), Frame(44, session_->GetSessionID(), 77, "again"));
+  ::close(second);
 }
 
 TEST_F(TcpTransport, PassedTimeLimitDropsAQueuedMessageWithFourAndReportsTheOneBeingSentWithFive) {
