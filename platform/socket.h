@@ -80,6 +80,7 @@ bool GetPeerName(Socket s, SockAddrIn* out);
 // unprivileged requests); only a refused call counts as failure.
 bool SetSocketBuffers(Socket s, int sendBytes, int recvBytes);
 bool SetReuseAddr(Socket s);
+bool SetNoDelay(Socket s);  // TCP: send small frames at once (no Nagle delay)
 bool ListenSocket(Socket s, int backlog);
 void CloseSocket(Socket s);  // for sockets not associated with a port
 

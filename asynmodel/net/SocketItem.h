@@ -37,4 +37,8 @@ class SOCKET_ITEM {
 };
 typedef TzSptr<SOCKET_ITEM> SptrSocketItem;
 
+// The next entry sn: one process-wide counter for UDP and TCP entries alike,
+// so a log line's sn names one socket whatever its kind. Any thread.
+uint32_t NextSocketItemSn();
+
 }  // namespace AsynModel

@@ -1,10 +1,15 @@
 // One posted TCP operation (send, header or body receive, accept, connect).
-// From the private heap of its class. The TCP transport fills in what it needs
-// beyond the fields the completion-port controller uses.
+// From the private heap of its class.
+//
+// Ownership: a send record waiting in a connection's queue belongs to that
+// entry; once its send is started it belongs to the port until a worker
+// hands it to the TCP processor. Receive, accept and connect records belong
+// to the port while in flight.
 #pragma once
 #include <cstdint>
 
 #include "asynmodel/PerIO.h"
+#include "asynmodel/PostMsgContext.h"
 #include "asynmodel/net/MemStream.h"
 
 namespace AsynModel {
@@ -24,9 +29,15 @@ struct TCPIOData : public PerIO, public TzPooled<TCPIOData, TzPrivateHeapMemAllo
   // One-entry buffer descriptor of the last send or receive.
   uint32_t bufLength = 0;
   uint8_t* bufPointer = nullptr;
-  // Accept: a 72-byte stream (the accepted socket itself comes back in the
+  // Send: the whole frame; receives: the header or body being filled;
+  // accept: a 72-byte stream (the accepted socket itself comes back in the
   // overlapped block's acceptSocket).
   SptrMemStream stream;
+  uint32_t done = 0;              // bytes of the stream sent or received so far
+  SptrPostMsgContext context;     // send: the message's context
+  uint32_t seq = 0;               // send: the connection's sequence number
+  uint8_t receiptGiven = 0;       // send: set under the entry's lock
+  TCPIOData* next = nullptr;      // send: link in the entry's queue
 };
 
 }  // namespace AsynModel

@@ -7,16 +7,18 @@
 namespace AsynModel {
 
 namespace {
-// One counter for every UDP entry of the process; log lines name an entry by
-// it ("SocketItem[sn=%u]").
-std::atomic<uint32_t> g_udpItemSn{0};
+// One counter for every socket entry of the process; log lines name an entry
+// by it ("SocketItem[sn=%u]").
+std::atomic<uint32_t> g_itemSn{0};
 }  // namespace
+
+uint32_t NextSocketItemSn() { return g_itemSn.fetch_add(1) + 1; }
 
 UDP_SOCKET_ITEM::UDP_SOCKET_ITEM(plat::Socket s, uint32_t localIp, uint16_t localPort,
                                  plat::CompletionPort* port)
     : m_port(port) {
   m_socket.store(s);
-  m_sn = g_udpItemSn.fetch_add(1) + 1;
+  m_sn = NextSocketItemSn();
   m_lastUse.store(0);
   m_isUdp = 1;
   m_localIp = localIp;

@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <errno.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -207,6 +208,13 @@ bool SetReuseAddr(Socket s) {
   if (!ValidFd(s)) return false;
   int on = 1;
   if (::setsockopt(static_cast<int>(s), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) return Fail();
+  return true;
+}
+
+bool SetNoDelay(Socket s) {
+  if (!ValidFd(s)) return false;
+  int on = 1;
+  if (::setsockopt(static_cast<int>(s), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on) != 0) return Fail();
   return true;
 }
 
