@@ -1,4 +1,4 @@
-// Receiver lists (115) and report answers (1112), driven through
+// Receiver lists (115), report answers (1112) and relay mode, driven through
 // the exports with plain loopback sockets.
 #include <gtest/gtest.h>
 
@@ -56,6 +56,7 @@ TEST(ReceiverList, TwoEntriesRedirectTheNextRecordToTheFirstAndEmptyOrForeignLis
   lister.SendData(client.ep, 115, 0, client.sid, ReceiversResp(3, {second.Port(), first.Port()}));
   ASSERT_TRUE(log.WaitFor("get receivers succ num:2 " + src, 2));
   ASSERT_TRUE(ReportAndReceive(translated, Pattern(8, 1), &body));
+  EXPECT_EQ(0u, log.Count("HeartBeatTimerProc"));  // a reporting client runs no heartbeat
 }
 
 TEST(ReportAnswer, AnUnknownGuidOrAShortBodyIsLoggedWithItsSender) {
@@ -76,4 +77,22 @@ TEST(ReportAnswer, AnUnknownGuidOrAShortBodyIsLoggedWithItsSender) {
   receiver.SendData(client.ep, 1112, 0, client.sid, resp);
   ASSERT_TRUE(log.WaitFor("[Kelvarn]ReportCallInfoReqSession::OnReportLogRespArrived " + sid + from +
                           "but failed unserial ret:-2, result:failed"));
+}
+
+TEST(Relay, ARelayCoordinatorRunsItsIdleHeartbeatEvery100ms) {
+  TestServer stprc;
+  LogCollector log(1);
+  ASSERT_EQ(0, InitVeltrane(0, 1, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
+  const std::string idle = "RelayRegisterReqSession::HeartBeatTimerProc 开始一个心跳周期,未设置心跳时间，本周期不进行心跳";
+  ASSERT_TRUE(log.WaitFor(idle));
+  const size_t before = log.Count(idle);
+  const uint32_t t0 = VELT_TestTickCount();
+  for (size_t i = 1; i <= 10; ++i) {
+    VELT_TestAdvanceClock(100);
+    ASSERT_TRUE(log.WaitFor(idle, before + i));
+  }
+  const size_t passes = log.Count(idle) - before;
+  const uint32_t t1 = VELT_TestTickCount();
+  EXPECT_LE(passes, (t1 - t0) / 100 + 2);  // never more often than every 100 ms
+  EXPECT_GE(log.Count("RelayRegisterReqSession::HeartBeatTimerProc start "), before + 10);
 }

@@ -52,6 +52,7 @@ size_t CountBefore(const LogCapture& log, const std::string& needle, const std::
 TEST(CallLogReport, CachedLineWithoutReceiversTimesOutAndIsReportedAgainUnderItsGuid) {
   LogCapture log;
   ASSERT_EQ(0, StartCoordinator());
+  EXPECT_FALSE(RouterAccessManager::GetInstance()->HasRelayTimer());  // nType 0 runs no heartbeat
   CallLogCacheList* cache = CallLogCacheList::GetInstance();
   const uint64_t guid = 0x0123456700000042ull;
   const std::string g = "[" + std::to_string(guid) + "]";
