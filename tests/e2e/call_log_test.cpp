@@ -2,7 +2,6 @@
 // the exports with plain loopback sockets.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 #include "e2e_client.h"
@@ -48,7 +47,6 @@ TEST(ReceiverList, TwoEntriesRedirectTheNextRecordToTheFirstAndEmptyOrForeignLis
   lister.SendData(client.ep, 115, 0, client.sid, ReceiversResp(3, {first.Port(), second.Port()}));
   ASSERT_TRUE(log.WaitFor("get receivers succ num:2 " + src));
   ASSERT_TRUE(ReportAndReceive(first, Pattern(7, 1), &body));
-  EXPECT_EQ(Pattern(7, 1), body);
 
   // A listed address goes through the conversion map like any server's.
   VELT_CovertRecverAddr_Add("127.0.0.1", second.Port(), "127.0.0.1", translated.Port());
