@@ -69,8 +69,7 @@ void RouterAccessManager::StopAsynModel(bool full) {
     AsynModel::Stop();
     AsynModel::Destroy();
   }
-  // The relay connection lists would be emptied here; a reporting client
-  // keeps none.
+  ClearRelayLists();
 }
 
 int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t nType,
@@ -141,6 +140,10 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
   m_initialized.store(1);
   m_type.store(nType);
   REPORT_LOG_WARN("[Kelvarn] before m_type");
+  if (nType == 1 && m_relayTimer == nullptr && !CreateRelayTimer()) {
+    StopAsynModel(false);
+    return Init_NoMemory;
+  }
 
   REPORT_LOG_WARN("[Kelvarn] 1before m_report_sid");
   if (m_report_sid.load() == 0) {
@@ -184,6 +187,7 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
 
   StartIpSupervision();
   REPORT_LOG_WARN("[Kelvarn] after AddUDPPort");
+  if (m_relayTimer != nullptr) StartRelayTimer();
   m_lastRelayStatus.store(0xFFFFFFFFu);
   m_state.store(1);
   REPORT_LOG_WARN("[Kelvarn] 启动成功,IP自适应状态:%s", AdaptiveText(adaptive));

@@ -12,10 +12,12 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "api/DefaultAddrFailureCallBack.h"
 #include "api/DirectRecverAddr.h"
 #include "api/RecverAddrConverter.h"
+#include "api/RouterClient.h"
 #include "asynmodel/PeerAddress.h"
 #include "report/SecureTransfer.h"
 #include "tzhelper/TzSingleTon.h"
@@ -45,7 +47,7 @@ enum RouterReportResult : int32_t {
   Report_WrongType = 21,
 };
 
-class RouterAccessManager : public TzSingleTon<RouterAccessManager> {
+class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public RouterClient::IRAAHeartbeatCB {
  public:
   static constexpr const char* kVersionBanner = "brisa_version Veltrane：2.3.14.25dll";
   static constexpr uint32_t kMaxServers = 10;
@@ -80,6 +82,13 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager> {
   plat::Event* TcpFailureEvent() { return m_tcpFailureEvent; }
   plat::Event* UdpFailureEvent() { return m_udpFailureEvent; }
 
+  // Relay mode (RelayHeartbeat.cpp). The heartbeat answer of a router client;
+  // any thread.
+  void on_heartbeat(uint32_t sequence, int32_t status, const char* text, uint32_t intervalMs) override;
+  // A successful registration: the two values every heartbeat carries.
+  void SetRelayInfo(uint32_t relayValue1, uint32_t relayValue2);
+  bool HasRelayTimer() const { return m_relayTimer != nullptr; }
+
  private:
   friend class TzSingleTon<RouterAccessManager>;
   RouterAccessManager();
@@ -92,6 +101,14 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager> {
   void IpResetProc();
   bool IpResetPass();  // one pass; true when it bound or watched, false after a failed walk
   void SetDefaultAddrFields(const char* ip, uint16_t port);
+  // Relay heartbeat: the timer service for nType 1, and the pass that runs
+  // on its thread every 100 ms while no interval is known.
+  bool CreateRelayTimer();
+  void StartRelayTimer();
+  static void HeartBeatTimer(void* owner, uint32_t reserved, void* arg);
+  void HeartBeatTimerProc();
+  void HeartbeatCycle(uint32_t* nextMs);
+  void ClearRelayLists();
 
   TzRWLock m_lock;                   // the coordinator lock
   std::atomic<int32_t> m_state{0};   // 1 once started; never reset
@@ -107,6 +124,22 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager> {
   uint16_t m_defaultPort = 0;
   int32_t m_serverCount = 0;
   AsynModel::PeerAddress m_stprcServers[kMaxServers];  // [0] under m_addrLock
+  // Relay mode: the router-center servers registrations would go to, and
+  // what the heartbeat needs. Only a router client would fill them; here the
+  // interval stays unset, so the heartbeat pass only re-arms itself.
+  AsynModel::PeerAddress m_routerCenters[kMaxServers];
+  std::atomic<uint32_t> m_heartbeatInterval{0xFFFFFFFFu};  // all bits: not set
+  TzRWLock m_relayListLock;
+  std::vector<RouterClient::IRelayConnection*> m_relayConnections TZ_GUARDED_BY(m_relayListLock);
+  uint32_t m_relayDescPresent = 0;
+  RouterClient::RelayDescriptor m_relayDesc{};
+  std::atomic<uint8_t> m_relayInfoSet{0};
+  std::atomic<uint32_t> m_relayValue1{0};
+  std::atomic<uint32_t> m_relayValue2{0};
+  std::atomic<uint32_t> m_heartbeatSeqBase{0};
+  std::atomic<uint32_t> m_heartbeatPending{0};
+  uint32_t m_intervalMultiplier = 1;
+  std::atomic<uint32_t> m_registerRequests{0};
   uint8_t m_wsaStarted = 0;
   std::atomic<uint8_t> m_logOpened{0};
   TzCustomTimerEx* m_relayTimer = nullptr;

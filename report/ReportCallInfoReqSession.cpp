@@ -1,6 +1,7 @@
 // The session's core: dispatch, the plain and secured record roads, secured
 // acknowledgements and pacing, the flow line and the server list. Discovery
-// is in ReportStprc.cpp, media adjustment in ReportAdjust.cpp.
+// is in ReportStprc.cpp, media adjustment in ReportAdjust.cpp, call-log
+// reporting in ReportCallLog.cpp.
 #include "report/ReportCallInfoReqSession.h"
 
 #include <cstdio>
@@ -44,6 +45,7 @@ ReportCallInfoReqSession::ReportCallInfoReqSession(uint32_t, uint32_t groupNum, 
       m_lastAckTick(plat::GetTickCount()),
       m_lastEmptyLogTick(plat::GetTickCount()) {
   m_serverAddrList.reserve(kMaxServers);
+  m_cacheBatch.reserve(CallLogCacheList::kMaxBatch);
   ArmTimer(Timer_FlowStat, kFlowPeriodMs);
   ArmTimer(Timer_CheckLogCache, kCheckLogCacheMs);
   ArmTimer(Timer_SendPacing, kSendPacingMs);
@@ -75,8 +77,8 @@ int32_t ReportCallInfoReqSession::OnMessage(uint32_t msgId, const uint8_t* data,
     case report::Report_LOCAL_QOSINFO_CMD: return OnReportLocalQosinfoCmdArrived(data, length);
     case report::Report_LOCAL_QOSINFO_CMD_NEW: return OnReportLocalQosinfoCmdArrivedNew(data, length);
     case report::Report_SECURE_ACK_CMD: return OnSecureAckArrived(data, length);
-    case report::Report_RECEIVERS_RESP_CMD: return OnReceiversRespArrived(data, length);
-    case report::Report_LOG_RESP_CMD: return OnReportLogRespArrived(data, length);
+    case report::Report_RECEIVERS_RESP_CMD: return OnReceiversRespArrived(data, length, sender);
+    case report::Report_LOG_RESP_CMD: return OnReportLogRespArrived(data, length, sender);
     case report::Report_RC_ADDR_CMD: return OnReportRCAddrArrived(data, length);
     case report::Stprc_ADDR_RESP_CMD: return OnStpAddrRespArrived(data, length);
     case report::Report_CONFIG_DIR_CMD: return OnConfigDirArrived(data, length);
@@ -86,13 +88,12 @@ int32_t ReportCallInfoReqSession::OnMessage(uint32_t msgId, const uint8_t* data,
   }
 }
 
-int32_t ReportCallInfoReqSession::OnTimer(bool, uint16_t timerId, AsynModel::UserDataInfo*) {
+int32_t ReportCallInfoReqSession::OnTimer(bool, uint16_t timerId, AsynModel::UserDataInfo* userData) {
   // A cancelled timer runs its handler like an expired one.
   switch (timerId) {
-    case Timer_ReportSingleCmdTimeOut:
-    case Timer_GetReceiverCmdTimeOut:
-    case Timer_ReportCmdTotalTimeOut:
-      return 0;  // only armed by call-log reports, which nothing starts
+    case Timer_ReportSingleCmdTimeOut: return OnReportSingleCmdTimeOutTimer(userData);
+    case Timer_GetReceiverCmdTimeOut: return 0;  // nothing arms it
+    case Timer_ReportCmdTotalTimeOut: return OnReportCmdTotalTimeOutTimer(userData);
     case Timer_CheckLogCache: return OnCheckLogCacheTimer();
     case Timer_FlowStat: return OnFlowStatTimer();
     case Timer_StprcRequest: return OnStprcRequestTimer();
@@ -232,11 +233,6 @@ int32_t ReportCallInfoReqSession::OnSecureStatTimer() {
   return 0;
 }
 
-int32_t ReportCallInfoReqSession::OnCheckLogCacheTimer() {
-  ArmTimer(Timer_CheckLogCache, kCheckLogCacheMs);
-  return 0;
-}
-
 int32_t ReportCallInfoReqSession::OnFlowStatTimer() {
   ArmTimer(Timer_FlowStat, kFlowPeriodMs);
   // At most ten entries of "ip:port|" (15 + 1 + 5 + 1 characters each).
@@ -304,6 +300,3 @@ int32_t ReportCallInfoReqSession::OnRecverAddrMapUpdated() {
   return 0;
 }
 
-int32_t ReportCallInfoReqSession::OnReportLocalRepCmdArrived(const uint8_t*, uint32_t) { return 0; }
-int32_t ReportCallInfoReqSession::OnReceiversRespArrived(const uint8_t*, uint32_t) { return 0; }
-int32_t ReportCallInfoReqSession::OnReportLogRespArrived(const uint8_t*, uint32_t) { return 0; }

@@ -1,19 +1,26 @@
 // The one long-lived application session: forwards host records to the
 // current QoS server, learns that server from the STPRC servers, answers the
 // log receiver's media-adjustment notifications, carries the secured road and
-// logs the flow every 5 s.
+// logs the flow every 5 s, and reports call-log lines to log receivers
+// (ReportCallLog.cpp).
 //
 // Threads: a serial session, so its handlers never run concurrently and its
 // fields need no lock. The coordinator's address fields, the conversion map
 // and SecureTransfer are read through their own locks.
 #pragma once
 #include <cstdint>
+#include <list>
+#include <map>
+#include <string>
 #include <vector>
 
 #include "asynmodel/PeerAddress.h"
 #include "asynmodel/Session.h"
+#include "report/CallLogCacheList.h"
 #include "report/FlowCounter.h"
 #include "report/LocalCommands.h"
+#include "report/ReportCallInfoContext.h"
+#include "report/ReportLogCommands.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "veltrane.h"
 
@@ -43,6 +50,11 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   static constexpr uint32_t kGroupStayMs = 2000;
   static constexpr uint32_t kEmptyLogGapMs = 5000;
   static constexpr uint32_t kMaxServers = 10;
+  static constexpr uint32_t kReportTotalMs = 60000;
+  static constexpr uint32_t kReportSingleMinMs = 7000;
+  static constexpr uint32_t kReportSingleMaxMs = 9000;
+  static constexpr int64_t kStatisticsAgeMs = 20000;
+  static constexpr uint32_t kStatisticsLogIndex = 100;
 
   // The first argument is not used; groupNum is the initial m_groupNum; the
   // callback may be null. Arms timers 6, 4, 8 and 9.
@@ -70,6 +82,7 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   uint32_t CurGroup() const { return m_curGroup; }
   uint32_t GroupNum() const { return m_groupNum; }
   bool HaveStprcServer() const { return m_haveStprcServer; }
+  int32_t ActiveReports() const { return m_activeReports; }
 
  protected:
   ~ReportCallInfoReqSession() override = default;
@@ -80,10 +93,18 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   int32_t OnReportLocalQosinfoCmdArrivedNew(const uint8_t* data, uint32_t length);
   int32_t OnSecureAckArrived(const uint8_t* data, uint32_t length);
   int32_t OnRecverAddrMapUpdated();
-  // Call-log reporting: the road exists but nothing in the library feeds it.
+  // Call-log reporting (ReportCallLog.cpp).
   int32_t OnReportLocalRepCmdArrived(const uint8_t* data, uint32_t length);
-  int32_t OnReceiversRespArrived(const uint8_t* data, uint32_t length);
-  int32_t OnReportLogRespArrived(const uint8_t* data, uint32_t length);
+  int32_t OnReceiversRespArrived(const uint8_t* data, uint32_t length, const AsynModel::SptrISender& sender);
+  int32_t OnReportLogRespArrived(const uint8_t* data, uint32_t length, const AsynModel::SptrISender& sender);
+  int32_t OnReportSingleCmdTimeOutTimer(AsynModel::UserDataInfo* userData);
+  int32_t OnReportCmdTotalTimeOutTimer(AsynModel::UserDataInfo* userData);
+  void report_log(const char* text, uint32_t length, uint64_t guid, uint32_t logIndex, uint64_t startTime);
+  void start_report(const SptrReportCallInfoContext& ctx);
+  int32_t send_report_cmd(const SptrReportCallInfoContext& ctx);
+  void report(const SptrReportCallInfoContext& ctx);
+  void deal_report_finish(SptrReportCallInfoContext ctx, int32_t code);
+  void SweepStatistics();
 
   // STPRC discovery (ReportStprc.cpp).
   int32_t OnReportRCAddrArrived(const uint8_t* data, uint32_t length);
@@ -144,4 +165,19 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   uint32_t m_lastAckTick;
   uint32_t m_lastEmptyLogTick;
   uint32_t m_meetId = 0;  // printed in the flow line; nothing assigns it
+
+  // Call-log reporting.
+  struct StatEntry {
+    uint32_t count = 0;
+    bool flagged = false;  // set at the key's first count; the sweep takes it 20 s later
+    int64_t time = 0;
+  };
+  int32_t m_activeReports = 0;  // started by start_report and not finished
+  // Reports sent to a receiver, by guid. A finished one stays until its
+  // total time-out, so a repeated answer finds it already dealt with.
+  std::map<uint64_t, SptrReportCallInfoContext> m_sentMap;
+  std::list<SptrReportCallInfoContext> m_waitingList;  // waiting for receivers; nothing fills it
+  std::map<std::string, StatEntry> m_statistics;
+  report::ReceiversResp m_receiversResp;  // the last receiver list
+  std::vector<SptrCallLogRecord> m_cacheBatch;  // reused by the cache timer
 };

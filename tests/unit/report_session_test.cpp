@@ -110,6 +110,13 @@ TEST(ReportSession, RandomBodiesOfEveryMessageTypeAreSurvived) {
       if (rng() % 2) memcpy(t, "127.0.0.1", 9);
       t[16] = kSinkPort;
       t[17] = 0;
+    } else if (type == report::Report_RECEIVERS_RESP_CMD) {
+      for (size_t e = 5; e + 36 <= body.size(); e += 36) {
+        for (size_t ip : {e, e + 18}) {
+          memset(body.data() + ip, 0, 16);
+          memcpy(body.data() + ip, "127.0.0.1", 9);
+        }
+      }
     } else if (type == report::Stprc_ADDR_RESP_CMD && body.size() >= 16) {
       memset(body.data(), 0, 16);
       memcpy(body.data(), "127.0.0.1", 9);
