@@ -292,7 +292,9 @@ void SecureTransfer::SendPass() {
   }
 
   uint32_t passCount = 0;
-  if (!ResendDue(now, &passCount)) return;
+  const bool more = ResendDue(now, ResendQuota(), &passCount);
+  m_resendTurn = passCount == 0;  // a one-packet pass that resent leaves the next to new blocks
+  if (!more) return;
 
   while (passCount < m_uiSendQueueSize) {
     SentPacket* p = BuildPacket(now);
@@ -309,8 +311,21 @@ void SecureTransfer::SendPass() {
   }
 }
 
-bool SecureTransfer::ResendDue(uint32_t now, uint32_t* passCount) {
+// Packets the server never acknowledges would otherwise fill every pass with
+// resends and stop new blocks for good: while blocks wait, resends get at
+// most half of the pass (a one-packet pass alternates), oldest serialnum
+// first; with nothing new waiting they may take all of it.
+uint32_t SecureTransfer::ResendQuota() {
+  if (m_cachedBytes == 0) return m_uiSendQueueSize;
+  const uint32_t half = m_uiSendQueueSize / 2;
+  if (half > 0) return half;
+  return m_resendTurn ? 1u : 0u;
+}
+
+// False when resends used the whole pass.
+bool SecureTransfer::ResendDue(uint32_t now, uint32_t quota, uint32_t* passCount) {
   uint32_t resent = 0;
+  if (quota == 0) return true;
   for (auto& [serialnum, p] : m_resend) {
     if (plat::TickDiff(now, p.tick) < static_cast<int32_t>(m_resendInterval)) continue;
     Post(p.bytes, p.length);
@@ -322,9 +337,9 @@ bool SecureTransfer::ResendDue(uint32_t now, uint32_t* passCount) {
     m_sendLenTotal += p.length;
     ++resent;
     ++*passCount;
-    if (*passCount >= m_uiSendQueueSize) {
+    if (resent >= quota) {
       REPORT_LOG_DEBUG("SecureTransfer重发数据包: 重发次数=%u", *passCount);
-      return false;
+      return *passCount < m_uiSendQueueSize;
     }
     REPORT_LOG_DEBUG("SecureTransfer重发数据包: serNum=%u", serialnum);
   }

@@ -76,7 +76,8 @@ class SecureTransfer {
   // Report session worker. 0 erased, -1 not in the resend table.
   int32_t Acknowledge(uint32_t serialnum);
   // Report session worker: resend due packets, then pack and post new ones,
-  // at most the pass quota together. Calls the sink holding m_lock.
+  // at most the pass quota together; while new blocks wait, resends take at
+  // most half of it. Calls the sink holding m_lock.
   void SendPass();
   // Keys that posted and are not yet retired.
   uint32_t KeyCount();
@@ -112,8 +113,10 @@ class SecureTransfer {
   static bool IsLiveHandle(const KeyHandle* handle);
 
   void Post(const uint8_t* data, uint32_t length) TZ_REQUIRES(m_lock);
-  // Resend walk; returns false when the quota ended the pass.
-  bool ResendDue(uint32_t now, uint32_t* passCount) TZ_REQUIRES(m_lock);
+  // Resend walk of at most quota packets; false when it ended the pass.
+  bool ResendDue(uint32_t now, uint32_t quota, uint32_t* passCount) TZ_REQUIRES(m_lock);
+  // How many of this pass's packets resends may take.
+  uint32_t ResendQuota() TZ_REQUIRES(m_lock);
   // Packs the lowest key with waiting blocks into a packet stored in the
   // resend table. Null when no key has data (or no memory for the packet).
   SentPacket* BuildPacket(uint32_t now) TZ_REQUIRES(m_lock);
@@ -133,6 +136,7 @@ class SecureTransfer {
   std::map<uint32_t, KeyEntry> m_keys TZ_GUARDED_BY(m_lock);
   uint32_t m_uiSendQueueSize TZ_GUARDED_BY(m_lock) = kDefaultSendQueueSize;
   uint32_t m_resendInterval TZ_GUARDED_BY(m_lock) = kResendIntervalMs;
+  bool m_resendTurn TZ_GUARDED_BY(m_lock) = true;  // one-packet passes alternate
   uint32_t m_sendLenTotal TZ_GUARDED_BY(m_lock) = 0;  // never reset
   ResendTable m_resend TZ_GUARDED_BY(m_lock);
   std::map<uint32_t, uint32_t> m_cacheFull TZ_GUARDED_BY(m_lock);  // key id -> tick of last refusal
