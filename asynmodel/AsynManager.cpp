@@ -254,7 +254,10 @@ uint32_t AsynManager::PostMsg(uint32_t destSid, uint32_t msgId, const void* msgD
   if (session->GetProperty().SerialOrdered()) {
     // The queued item owns the Msg from here on, whatever the wake-up does.
     if (!session->PushEvent(ev, SptrISender())) return Asyn_NoMemory;
-    return m_cpc.PostLocalEvent(Event::Make(destSid, NotifyEvent, now), nullptr, session.get());
+    if (!session->ClaimWakeUp()) return Asyn_OK;
+    const uint32_t rc = m_cpc.PostLocalEvent(Event::Make(destSid, NotifyEvent, now), nullptr, session.get());
+    if (rc != CPC_OK) session->DropWakeUp();
+    return rc;
   }
   const uint32_t rc = m_cpc.PostLocalEvent(ev, nullptr, session.get());
   if (rc != CPC_OK) delete msg;
