@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <thread>
 #include <vector>
 
 #include "api/RouterAccessManager.h"
 #include "asyn_test_util.h"
+#include "asynmodel/ComputeWorker.h"
+#include "asynmodel/net/UDPIOProcess.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "report/RecordBacklog.h"
@@ -87,6 +90,60 @@ TEST(RecordBacklogLimit, RecordsBeyondItAreRefusedCountedAndLoggedOnce) {
   plat::AdvanceClock(5000);
   EXPECT_TRUE(log.WaitFor("[Kelvarn][flow]队列已满拒绝的客户端记录:84条(上限:16条)"));
   gate->Terminate(0);
+}
+
+TEST(ShutdownBounds, StopRefusesSocketsARacingSenderWouldMake) {
+  AsynManager* mgr = StartFramework(1);
+  ASSERT_NE(mgr, nullptr);
+  UDPIOProcess* udp = mgr->GetUDPProcessor();
+  std::atomic<bool> done{false};
+  std::atomic<int> made{0};
+  std::thread sender([&] {
+    while (!done.load()) {
+      SptrUdpSocketItem item;  // port 0: a new socket every time
+      if (udp->FindSocketIfNotThenCreateNewOne(0x7F000001, 0, &item, true) == 2) made.fetch_add(1);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+  });
+  ASSERT_TRUE(WaitUntil([&] { return made.load() >= 5; }));
+  EXPECT_EQ(mgr->Stop(), 0u);  // a socket made behind the close-all would keep it waiting
+  SptrUdpSocketItem late;
+  EXPECT_EQ(-1, udp->FindSocketIfNotThenCreateNewOne(0x7F000001, 0, &late, true));
+  done.store(true);
+  sender.join();
+  EXPECT_EQ(0u, udp->SocketCount());
+  EXPECT_EQ(0, mgr->GetCompletionPort()->Outstanding());
+  mgr->Destroy();
+}
+
+TEST(ShutdownBounds, AWorkerStuckInAHandlerIsKeptNotFreed) {
+  AsynManager* mgr = StartFramework(1);
+  ASSERT_NE(mgr, nullptr);
+  ComputeWorker* extra = new ComputeWorker();
+  ASSERT_TRUE(extra->Run());
+  // Two gates hold both workers of the port.
+  SptrSession gates[2] = {SptrSession(new Gate()), SptrSession(new Gate())};
+  for (const SptrSession& g : gates) {
+    ASSERT_EQ(g->Start(), 0);
+    ASSERT_EQ(mgr->PostMsg(g->GetSessionID(), 1, nullptr, 0, false), 0u);
+  }
+  auto gate = [&](int i) { return static_cast<Gate*>(gates[i].get()); };
+  ASSERT_TRUE(WaitUntil([&] { return gate(0)->entered.load() != 0 && gate(1)->entered.load() != 0; }));
+
+  std::atomic<int> stopped{-1};
+  std::thread stopper([&] { stopped.store(extra->ForceStop() ? 1 : 0); });
+  // ForceStop waits on the virtual clock; run it forward until it gives up.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
+  while (stopped.load() == -1 && std::chrono::steady_clock::now() < deadline) plat::AdvanceClock(10);
+  stopper.join();
+  EXPECT_EQ(0, stopped.load());
+  ComputeWorker::Dispose(extra);  // must not free what the stuck thread still uses
+  EXPECT_EQ(1u, ComputeWorker::ParkedCount());
+  gate(0)->open.store(1);
+  gate(1)->open.store(1);
+  for (const SptrSession& g : gates) g->Terminate(0);
+  EXPECT_EQ(mgr->Stop(), 0u);
+  mgr->Destroy();
 }
 
 }  // namespace
