@@ -144,7 +144,7 @@ VELT_API uint32_t VELT_CovertRecverAddr_Add(const char* srcIp, int32_t srcPort, 
                                             uint32_t dstPort) {
   try {
     RouterAccessManager* c = Coordinator();
-    if (c) c->AddCovertRecverAddr(srcIp, srcPort, dstIp, dstPort);
+    if (c) return c->AddCovertRecverAddr(srcIp, srcPort, dstIp, dstPort);
   } catch (...) {
   }
   return 0;

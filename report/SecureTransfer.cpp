@@ -127,6 +127,7 @@ SecureTransferKey SecureTransfer::CreateKey(uint32_t k0, uint32_t k1, uint32_t k
     KeyRegistry& r = Registry();
     TzAutoLock guard(&r.lock);
     try {
+      if (r.byId.size() >= kMaxKeys) throw std::bad_alloc();  // refused like a failed allocation
       auto ins = r.byId.emplace(h->key_id, h);
       if (!ins.second) {
         duplicate = true;
@@ -145,6 +146,11 @@ SecureTransferKey SecureTransfer::CreateKey(uint32_t k0, uint32_t k1, uint32_t k
   if (duplicate) REPORT_LOG_ERROR("SecureTransfer创建重复key,异常 .keyid=%d", static_cast<int>(h->key_id));
   if (!stored) {
     delete h;
+    static std::atomic<int64_t> lastLogMs{INT64_MIN / 2};
+    const int64_t now = plat::MonotonicMs();
+    int64_t last = lastLogMs.load();
+    if (!duplicate && now - last >= 5000 && lastLogMs.compare_exchange_strong(last, now))
+      REPORT_LOG_ERROR("SecureTransfer创建key失败,key数目已达上限:%u", static_cast<unsigned>(kMaxKeys));
     return nullptr;
   }
   REPORT_LOG_DEBUG("SecureTransfer创建key=%p,keyid=%d", static_cast<void*>(h), static_cast<int>(h->key_id));

@@ -58,7 +58,13 @@ class SecureTransfer {
   // packets per pass to bandwidth / 20480, limited to 1..50. Returns 0.
   int32_t InitParams(SecureTransferCacheFullCallback callback, uint32_t userValue,
                      uint32_t bandwidth, uint32_t cacheSizeMiB);
-  // Any thread; takes only the registry lock. Null until InitParams has run.
+  // Keys that may exist at once (created and not yet retired); about 10 MiB
+  // of handles and registry entries.
+  static constexpr size_t kMaxKeys = 65536;
+
+  // Any thread; takes only the registry lock. Null until InitParams has run,
+  // and null (with an error line at most every 5 s) while kMaxKeys keys
+  // exist.
   // The handle stays owned by this object: it is destroyed when the key has
   // been released and drained.
   SecureTransferKey CreateKey(uint32_t k0, uint32_t k1, uint32_t k2, uint32_t k3, uint32_t k4);
