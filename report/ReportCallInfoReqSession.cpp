@@ -241,6 +241,8 @@ int32_t ReportCallInfoReqSession::OnCheckLogCacheTimer() {
 
 int32_t ReportCallInfoReqSession::OnFlowStatTimer() {
   ArmTimer(Timer_FlowStat, kFlowPeriodMs);
+  // What a burst left cached in the pools goes back within two periods.
+  ListMemAlloc::TrimAll();
   // At most ten entries of "ip:port|" (15 + 1 + 5 + 1 characters each).
   char servers[kMaxServers * 24 + 1] = {};
   size_t used = 0;
