@@ -200,7 +200,7 @@ VELT_API void VELT_SetLogLevel(int level);
 
 /* ---- Load limits (before start-up) --------------------------------------- */
 
-/* Host records that may wait for the report session at once (default 8192,
+/* Host records that may wait for the report session at once (default 4096,
  * 16 .. 1048576). Beyond it ReportMeetingQosInfo still returns 0 but drops
  * the record; refusals are logged at most every 5 s and counted in the flow
  * line. 0 set, -1 after a successful start-up, -2 out of range. */
