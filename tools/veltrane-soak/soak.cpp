@@ -14,7 +14,9 @@
 #include <thread>
 #include <vector>
 
+#include "codec.h"
 #include "peer.h"
+#include "udp_socket.h"
 #include "soak_watch.h"
 #include "veltrane.h"
 
@@ -32,6 +34,7 @@ struct Options {
   uint32_t delayMs = 20;
   int vanishEvery = 20, vanishFor = 5;  // seconds
   int drainSeconds = 60;
+  int floodSeconds = 0;  // 6003 notifications as fast as the peer sends, after the load
   uint64_t rssCeilingMiB = 64;  // 16 MiB + 3 x the 16 MiB secure cache
   double listLagSec = 1.0;
 };
@@ -50,6 +53,7 @@ bool ParseOptions(int argc, char** argv, Options* o) {
     else if (k == "--vanish-every") o->vanishEvery = static_cast<int>(v);
     else if (k == "--vanish-for") o->vanishFor = static_cast<int>(v);
     else if (k == "--drain") o->drainSeconds = static_cast<int>(v);
+    else if (k == "--flood") o->floodSeconds = static_cast<int>(v);
     else if (k == "--rss-ceiling-mb") o->rssCeilingMiB = static_cast<uint64_t>(v);
     else if (k == "--list-lag") o->listLagSec = v;
     else return false;
@@ -136,6 +140,31 @@ class PeerHolder {
     m_peer.reset();
   }
   uint16_t StprcPort() const { return m_cfg.stprc[0].port; }
+  // Unreliable 6003 notifications, each with a new PacketId, from a socket
+  // of their own (so the peer keeps no record of them) to the client the
+  // peer has seen; returns how many went out.
+  uint64_t Flood(int seconds) {
+    vpeer::UdpSocket sock;
+    std::string err;
+    if (!m_peer || !sock.Open(vpeer::Endpoint{0x7F000001u, 0}, &err)) return 0;
+    const vpeer::Endpoint client = m_peer->ClientAddress();
+    vpeer::MsgHeader msg;
+    msg.msgId = 6003;
+    msg.srcSid = 7;
+    msg.destSid = m_peer->ClientSid();
+    vpeer::AdjustNotify n = vpeer::PeerConfig::DefaultAdjustTemplate();
+    uint8_t body[vpeer::kAdjustNotifySize];
+    std::vector<uint8_t> datagram;
+    const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
+    uint64_t sent = 0;
+    while (client.ip == 0x7F000001u && Clock::now() < end) {
+      ++n.PacketId;
+      vpeer::EncodeAdjustNotify(n, body);
+      vpeer::EncodeData(msg, body, sizeof(body), false, 0, &datagram);
+      sent += sock.SendTo(client, datagram.data(), datagram.size()) ? 1 : 0;
+    }
+    return sent;
+  }
   uint64_t Records() const { return m_records + (m_peer ? m_peer->Stats().records1116 : 0); }
   uint64_t Acks() const { return m_acks + (m_peer ? m_peer->Stats().acks1120Sent : 0); }
 
@@ -215,7 +244,7 @@ int main(int argc, char** argv) {
   if (!ParseOptions(argc, argv, &o)) {
     fprintf(stderr, "usage: veltrane-soak [--seconds 30] [--threads 8] [--rate 8000] [--secure-every 40]\n"
                     "  [--drop 30] [--dup 5] [--delay 20] [--vanish-every 20] [--vanish-for 5] [--drain 60]\n"
-                    "  [--rss-ceiling-mb 64] [--list-lag 1.0]\n");
+                    "  [--rss-ceiling-mb 64] [--list-lag 1.0] [--flood 0]\n");
     return 2;
   }
   VELT_SetLogCallback(&soak::LogWatch::Callback);
@@ -234,6 +263,13 @@ int main(int argc, char** argv) {
   const uint64_t maxRss = RunLoad(o, &peer, &ledger, &t);
   const double listLag = soak::LogWatch::Get().MaxListLagSec();
   const double flowGap = soak::LogWatch::Get().MaxFlowGapSec();
+  if (o.floodSeconds > 0) {
+    const uint64_t sent = peer.Flood(o.floodSeconds);
+    const uint64_t after = soak::ReadProcessFigures().rssKiB;
+    std::this_thread::sleep_for(std::chrono::seconds(60));
+    printf("6003 flood: %llu notifications in %d s; rss %.1f MiB right after, %.1f MiB a minute later\n",
+           (unsigned long long)sent, o.floodSeconds, after / 1024.0, soak::ReadProcessFigures().rssKiB / 1024.0);
+  }
   Drain(o, &ledger);
   const soak::ProcessFigures end = soak::ReadProcessFigures();
 
