@@ -1,6 +1,7 @@
 #include "report/RecordBacklog.h"
 
 #include "platform/clock.h"
+#include "platform/system.h"
 #include "tzhelper/QosLog.h"
 
 namespace report {
@@ -23,6 +24,9 @@ bool RecordBacklog::TryTake(uint32_t sid) {
     m_waiting.fetch_sub(1, std::memory_order_relaxed);
   }
   const uint64_t total = m_refusedTotal.fetch_add(1, std::memory_order_relaxed) + 1;
+  // A host spinning on refused records would otherwise take the processor
+  // from the very worker that frees the slots.
+  plat::YieldThread();
 
   // One line per interval: whoever moves the stamp writes it.
   const int64_t now = plat::MonotonicMs();
