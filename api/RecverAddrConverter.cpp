@@ -13,11 +13,14 @@ std::string RecverAddrConverter::Key(const char* ip, int32_t port) {
   return key;
 }
 
-void RecverAddrConverter::Add(const char* srcIp, int32_t srcPort, const char* dstIp,
+bool RecverAddrConverter::Add(const char* srcIp, int32_t srcPort, const char* dstIp,
                               uint32_t dstPort) {
   AsynModel::PeerAddress value;  // kind 0, everything else zero
   value.SetUdp(dstIp != nullptr ? dstIp : "", static_cast<uint16_t>(dstPort & 0xFFFFu));
-  staging_.emplace(Key(srcIp, srcPort), value);  // keeps an existing key's value
+  std::string key = Key(srcIp, srcPort);
+  if (staging_.size() >= kMaxPairs && staging_.count(key) == 0) return false;
+  staging_.emplace(std::move(key), value);  // keeps an existing key's value
+  return true;
 }
 
 void RecverAddrConverter::End() {

@@ -21,10 +21,14 @@ class RecverAddrConverter {
   RecverAddrConverter(const RecverAddrConverter&) = delete;
   RecverAddrConverter& operator=(const RecverAddrConverter&) = delete;
 
+  // Pairs the staging map (and so the live map) may hold: about 10 MiB.
+  static constexpr size_t kMaxPairs = 65536;
+
   // Stages srcIp:srcPort -> dstIp (at most 15 characters) : low 16 bits of
   // dstPort. A source staged earlier keeps its first value. Null texts are
-  // taken as empty. Host thread only, no lock.
-  void Add(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
+  // taken as empty. False (nothing staged) for a new source while kMaxPairs
+  // are staged. Host thread only, no lock.
+  bool Add(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
 
   // Replaces the live map by the staged pairs (none: conversion off) and
   // empties the staging map. Host thread (the one that calls Add); takes

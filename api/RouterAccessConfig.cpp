@@ -42,9 +42,12 @@ void RouterAccessManager::SetConfigDir(const char* directory) {
   RecverFile::LoadRecverFile(directory, &DirectRecverAddr::Global());
 }
 
-void RouterAccessManager::AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp,
-                                              uint32_t dstPort) {
-  m_converter.Add(srcIp, srcPort, dstIp, dstPort);
+uint32_t RouterAccessManager::AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp,
+                                                  uint32_t dstPort) {
+  if (m_converter.Add(srcIp, srcPort, dstIp, dstPort)) return 0;
+  REPORT_LOG_ERROR("[Kelvarn]地址转换表已满(%u条),丢弃:%s:%d", static_cast<unsigned>(RecverAddrConverter::kMaxPairs),
+                   srcIp != nullptr ? srcIp : "", static_cast<int>(srcPort));
+  return kCovertTableFull;
 }
 
 void RouterAccessManager::EndCovertRecverAddr() {

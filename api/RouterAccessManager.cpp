@@ -11,6 +11,7 @@
 #include "platform/sync.h"
 #include "report/LocalCommands.h"
 #include "report/ReportCallInfoReqSession.h"
+#include "report/RecordBacklog.h"
 #include "report/ReportCommands.h"
 #include "report/StprcGroupTable.h"
 #include "tzhelper/QosLog.h"
@@ -245,6 +246,8 @@ int32_t RouterAccessManager::ReportCallInfo(const void* record, uint32_t length,
   uint32_t sid = m_report_sid.load();
   if (QosLogIsOpen(FacadeLogCategory, 1))
     QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u", sid);
+  report::RecordBacklog& backlog = report::RecordBacklog::Global();
+  if (!backlog.TryTake(sid)) return Report_OK;  // counted and logged there
 
   // Records that fit a post are assembled on the stack; a longer one cannot
   // be posted anyway, but is still offered so the refusal is logged once.
@@ -267,9 +270,11 @@ int32_t RouterAccessManager::ReportCallInfo(const void* record, uint32_t length,
       }
     }
   }
-  if (posted != 0)
+  if (posted != 0) {
+    backlog.Give();
     QosLogError(FacadeLogCategory, FacadeLogSubType,
                 "[Kelvarn]RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u fail", sid);
+  }
 
   if (QosLogIsOpen(FacadeLogCategory, 1))
     QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg finish");

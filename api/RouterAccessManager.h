@@ -66,7 +66,9 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   // Server address configuration.
   int32_t SetStpRc(const StprcAddrEntry* entries, uint32_t count);
   void SetConfigDir(const char* directory);
-  void AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
+  // 0, or kCovertTableFull when RecverAddrConverter::kMaxPairs are staged.
+  static constexpr uint32_t kCovertTableFull = 1;
+  uint32_t AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
   void EndCovertRecverAddr();
   bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out);
 

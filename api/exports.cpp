@@ -5,6 +5,7 @@
 
 #include "api/RouterAccessManager.h"
 #include "platform/log.h"
+#include "report/RecordBacklog.h"
 #include "tzhelper/QosLog.h"
 #include "veltrane.h"
 
@@ -143,7 +144,7 @@ VELT_API uint32_t VELT_CovertRecverAddr_Add(const char* srcIp, int32_t srcPort, 
                                             uint32_t dstPort) {
   try {
     RouterAccessManager* c = Coordinator();
-    if (c) c->AddCovertRecverAddr(srcIp, srcPort, dstIp, dstPort);
+    if (c) return c->AddCovertRecverAddr(srcIp, srcPort, dstIp, dstPort);
   } catch (...) {
   }
   return 0;
@@ -163,5 +164,11 @@ VELT_API void VELT_SetLogCallback(VeltLogCallback cb) { Log::SetCallbackSink(cb)
 VELT_API int VELT_SetLogFile(const char* path) { return Log::SetFileSink(path) ? 0 : -1; }
 
 VELT_API void VELT_SetLogLevel(int level) { Log::SetLevel(level); }
+
+VELT_API int32_t VELT_SetQueueLimit(uint32_t records) {
+  RouterAccessManager* c = Coordinator();
+  if (c != nullptr && c->Started()) return -1;
+  return report::RecordBacklog::Global().SetLimit(records);
+}
 
 }  // extern "C"

@@ -128,7 +128,7 @@ bool AsynManager::CreateComputeWorkers(uint32_t n) {
     } catch (...) {
       // Not listed, so nobody would stop it: stop it here.
       worker->ForceStop();
-      delete worker;
+      ComputeWorker::Dispose(worker);
       Log::writeError(AsynLogCategory, kSub, "AsynManager::CreateComputeWorkers() 工作线程创建失败。");
       return false;
     }
@@ -156,7 +156,7 @@ void AsynManager::RemoveWorkers(bool forced) {
     } else {
       worker->WaitForExit();
     }
-    delete worker;
+    ComputeWorker::Dispose(worker);
   }
 }
 
@@ -168,6 +168,7 @@ uint32_t AsynManager::Start() {
   m_quickTimer->Enable();
   m_sessionMap.Enable();
   m_tcp->Start();
+  m_udp->Start();
   m_state.store(Running);
   Log::writeMessage(AsynLogCategory, kSub, "AsynManager::Start() 成功");
   return Asyn_OK;
@@ -254,7 +255,10 @@ uint32_t AsynManager::PostMsg(uint32_t destSid, uint32_t msgId, const void* msgD
   if (session->GetProperty().SerialOrdered()) {
     // The queued item owns the Msg from here on, whatever the wake-up does.
     if (!session->PushEvent(ev, SptrISender())) return Asyn_NoMemory;
-    return m_cpc.PostLocalEvent(Event::Make(destSid, NotifyEvent, now), nullptr, session.get());
+    if (!session->ClaimWakeUp()) return Asyn_OK;
+    const uint32_t rc = m_cpc.PostLocalEvent(Event::Make(destSid, NotifyEvent, now), nullptr, session.get());
+    if (rc != CPC_OK) session->DropWakeUp();
+    return rc;
   }
   const uint32_t rc = m_cpc.PostLocalEvent(ev, nullptr, session.get());
   if (rc != CPC_OK) delete msg;

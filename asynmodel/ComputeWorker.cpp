@@ -1,7 +1,10 @@
 #include "asynmodel/ComputeWorker.h"
 
+#include <mutex>
 #include <new>
+#include <vector>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/PostMsgContext.h"
@@ -22,6 +25,7 @@ namespace AsynModel {
 namespace {
 
 std::atomic<uint32_t> g_exitRecordsTaken{0};
+std::atomic<uint32_t> g_parked{0};
 
 // Result codes of the processors' completion handlers.
 constexpr int kDeliverReceipt = 0;
@@ -73,9 +77,9 @@ bool ComputeWorker::IsLive() const {
   return m_thread != nullptr && m_thread->ThreadId() != 0 && m_exitTaken.load() == 0;
 }
 
-void ComputeWorker::ForceStop() {
+bool ComputeWorker::ForceStop() {
   m_running.store(0);
-  if (m_thread == nullptr) return;
+  if (m_thread == nullptr) return true;
   AsynManager* mgr = AsynManager::GetInstanceIfExists();
   CompletationPortControler* cpc = mgr != nullptr ? mgr->GetCompletionPort() : nullptr;
   // Each wake-up is a notification for session id 0, which no session has:
@@ -85,10 +89,32 @@ void ComputeWorker::ForceStop() {
     if (cpc != nullptr) cpc->PostLocalEvent(Event::Make(0, NotifyEvent, plat::NowMs()), nullptr, nullptr);
     for (int i = 0; i < kWakeChecks && m_thread->IsRunning(); ++i) plat::SleepMs(kWakeCheckMs);
   }
-  if (m_thread->IsRunning()) return;  // still blocked: its wrapper must outlive it
+  if (m_thread->IsRunning()) return false;  // still blocked: its wrapper must outlive it
   delete m_thread;
   m_thread = nullptr;
+  return true;
 }
+
+void ComputeWorker::Dispose(ComputeWorker* worker) {
+  if (worker == nullptr) return;
+  if (worker->m_thread == nullptr || !worker->m_thread->IsRunning()) {
+    delete worker;
+    return;
+  }
+  // Reachable from a static, so leak checkers see it as kept on purpose.
+  static std::vector<ComputeWorker*>* parked = new std::vector<ComputeWorker*>();
+  static std::mutex parkedLock;
+  std::lock_guard<std::mutex> g(parkedLock);
+  try {
+    parked->push_back(worker);
+  } catch (...) {
+    // Without room to note it the worker is still not freed.
+  }
+  g_parked.fetch_add(1);
+  Log::writeError(AsynLogCategory, kLogAsynManager, "ComputeWorker 线程未能退出，保留其对象直到进程结束。");
+}
+
+uint32_t ComputeWorker::ParkedCount() { return g_parked.load(); }
 
 void ComputeWorker::WaitForExit() {
   if (m_thread == nullptr) return;

@@ -35,8 +35,15 @@ class ComputeWorker {
   // Undoes a failed Init. A Linux thread cannot be killed from outside, so
   // the running flag is cleared and the worker is woken with harmless local
   // events until it has seen the flag and left its loop; then its thread
-  // object is deleted. Needs the manager's port to be open.
-  void ForceStop();
+  // object is deleted. Needs the manager's port to be open. False when the
+  // thread is still running (stuck in a handler) after every wake-up.
+  bool ForceStop();
+  // Deletes a worker whose thread has ended. One whose thread still runs
+  // keeps its object for the life of the process (the thread reads it), so
+  // a worker is never freed under its own thread.
+  static void Dispose(ComputeWorker* worker);
+  // Workers Dispose had to keep (tests).
+  static uint32_t ParkedCount();
   // Waits without limit for the thread to end (orderly shutdown, after the
   // port has sent the worker its exit record).
   void WaitForExit();

@@ -105,6 +105,15 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   bool PushEvent(const Event& event, const SptrISender& sender);
   // Any thread: events waiting in the list.
   uint32_t PendingEventCount();
+  // Serial sessions: whoever queues an event posts a wake-up only when
+  // ClaimWakeUp answers true (none is on its way yet), so the port holds at
+  // most one per session however fast events arrive; a wake-up that could
+  // not be posted is given back with DropWakeUp.
+  bool ClaimWakeUp() { return m_wakePending.exchange(1) == 0; }
+  void DropWakeUp() { m_wakePending.store(0); }
+  // Events a serial drain runs before it lets the port's other completions
+  // (received datagrams, send results) have the worker.
+  static constexpr uint32_t kSerialBatch = 64;
   bool IsDestroying() const { return m_destroying.load() != 0; }
 
  protected:
@@ -120,6 +129,10 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   // Callers hold m_lock (or are the destructor).
   bool PushLocked(const Event& event, const SptrISender& sender);
   bool PopLocked(EventListItem* out);
+  // Ends a drain after a batch: gives up the session and posts a wake-up
+  // for the rest. False (keep draining) when the list is empty or no
+  // wake-up could be posted and the session could be taken back.
+  bool YieldSerialDrain(uint32_t tid);
   static uint32_t AllocateId(uint32_t idKind);
   bool StartWithManager(int32_t timeoutMs, bool alwaysPost);
   bool SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo* userData, bool isTimeout);
@@ -133,6 +146,7 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   std::atomic<int32_t> m_executingThreadCount{0};
   // Set under m_lock for findable sessions; read without it on the event path.
   std::atomic<uint8_t> m_destroying{0};
+  std::atomic<uint8_t> m_wakePending{0};
   uint32_t m_sessionId = 0;
   uint8_t m_isStartEvent = 0;  // guarded by m_lock
   uint8_t m_started = 0;       // guarded by m_lock

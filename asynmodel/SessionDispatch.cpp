@@ -1,9 +1,11 @@
 // How an event reaches a session's handlers: the start gate, serial and
 // parallel execution, and the dispatch of each event kind.
 #include "asynmodel/AsynLog.h"
+#include "asynmodel/AsynManager.h"
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/Msg.h"
+#include "platform/clock.h"
 #include "platform/system.h"
 
 namespace AsynModel {
@@ -17,6 +19,9 @@ constexpr uint32_t kSub = kLogSession;
 // Thread contract: compute workers (or Start's inline path). Takes over the
 // event's resources on every path.
 int32_t Session::OnEventArrived(Event& event, const SptrISender& sender) {
+  // Taken before the list is looked at: an event queued from now on needs a
+  // wake-up of its own unless this one's drain finds it.
+  if (event.kind == NotifyEvent) DropWakeUp();
   if (m_destroying.load() != 0) {
     if (AsynDebugOn()) {
       Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived Session处于销毁中，释放Event资源，直接返回。",
@@ -99,7 +104,12 @@ Session::CheckResult Session::CheckIsStartedProcess(Event& event, const SptrISen
 int32_t Session::SerialerExecuteProcess(Event& event, const SptrISender& sender, bool consumed) {
   const uint32_t sid = m_sessionId;
   const uint32_t tid = plat::CurrentThreadId();
+  uint32_t ran = 0;
   for (;;) {
+    if (ran == kSerialBatch) {
+      if (YieldSerialDrain(tid)) return 0;
+      ran = 0;
+    }
     EventListItem next;
     m_lock.Lock();
     if (m_executingThreadId != 0 && m_executingThreadId != tid) {
@@ -147,7 +157,26 @@ int32_t Session::SerialerExecuteProcess(Event& event, const SptrISender& sender,
 
     if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived DispatchEvent。", sid);
     DispatchEvent(next);
+    ++ran;
   }
+}
+
+bool Session::YieldSerialDrain(uint32_t tid) {
+  {
+    TzAutoLock g(&m_lock);
+    if (m_count == 0) return false;
+    m_executingThreadId = 0;
+  }
+  AsynManager* mgr = AsynManager::GetInstanceIfExists();
+  CompletationPortControler* cpc = mgr != nullptr ? mgr->GetCompletionPort() : nullptr;
+  if (!ClaimWakeUp()) return true;  // one is on its way and will drain the rest
+  if (cpc != nullptr && cpc->PostLocalEvent(Event::Make(m_sessionId, NotifyEvent, plat::NowMs()), this, this) == CPC_OK)
+    return true;
+  DropWakeUp();
+  TzAutoLock g(&m_lock);
+  if (m_executingThreadId != 0) return true;  // another worker took over
+  m_executingThreadId = tid;
+  return false;
 }
 
 int32_t Session::ParallelExecuteProcess(Event& event, const SptrISender& sender, bool startCall) {

@@ -114,7 +114,11 @@ int Session::TransmitTimerEvent(uint16_t cancelled, void* record) {
                       sid);
     }
     PushEvent(ev, SptrISender());  // on failure the event's resources are released
-    rc = cpc->PostLocalEvent(Event::Make(sid, NotifyEvent, now), this, this);
+    rc = CPC_OK;
+    if (ClaimWakeUp()) {
+      rc = cpc->PostLocalEvent(Event::Make(sid, NotifyEvent, now), this, this);
+      if (rc != CPC_OK) DropWakeUp();
+    }
   } else {
     if (AsynDebugOn()) {
       Log::writeDebug(AsynLogCategory, kSub,

@@ -146,8 +146,9 @@ VELT_API void SetVeltraneDir(const char* directory);
 /* Receiver address conversion: Start (no effect), any number of Add, End.
  * End installs exactly the pairs added since the previous End (none: no
  * conversion). The first Add of a source address wins. Call Add and End
- * from one thread. All three return 0. */
+ * from one thread. All three return 0 (Add: see below). */
 VELT_API uint32_t VELT_CovertRecverAddr_Start(void);
+/* 0, or 1 (pair dropped) for a new source once 65536 pairs are staged. */
 VELT_API uint32_t VELT_CovertRecverAddr_Add(const char* srcIp, int32_t srcPort,
                                             const char* dstIp, uint32_t dstPort);
 VELT_API uint32_t VELT_CovertRecverAddr_End(void);
@@ -171,7 +172,8 @@ VELT_API int32_t ReportMeetingQosInfo3(const void* record, uint32_t length,
 VELT_API int32_t SecureTransfer_InitParams(SecureTransferCacheFullCallback callback,
                                            uint32_t userValue, uint32_t bandwidth,
                                            uint32_t cacheSizeMiB);
-/* A new key, or null before SecureTransfer_InitParams. */
+/* A new key, or null before SecureTransfer_InitParams and while 65536 keys
+ * exist (a key lives until it is released and its data has been sent). */
 VELT_API SecureTransferKey SecureTransfer_CreateKey(uint32_t k0, uint32_t k1, uint32_t k2,
                                                     uint32_t k3, uint32_t k4);
 /* 0 released (waiting data is still sent); -1 null key or a key that never
@@ -195,6 +197,14 @@ VELT_API void VELT_SetLogCallback(VeltLogCallback cb);
 VELT_API int VELT_SetLogFile(const char* path);
 /* Lines below level are dropped; default 2 (debug off). */
 VELT_API void VELT_SetLogLevel(int level);
+
+/* ---- Load limits (before start-up) --------------------------------------- */
+
+/* Host records that may wait for the report session at once (default 4096,
+ * 16 .. 1048576). Beyond it ReportMeetingQosInfo still returns 0 but drops
+ * the record; refusals are logged at most every 5 s and counted in the flow
+ * line. 0 set, -1 after a successful start-up, -2 out of range. */
+VELT_API int32_t VELT_SetQueueLimit(uint32_t records);
 
 #ifdef __cplusplus
 }  /* extern "C" */

@@ -29,6 +29,16 @@ class PrivateHeap {
 
   HeapCounters Counters() const;
 
+  // Gives cached blocks back to the system, keeping as many as reach the
+  // peak of blocks handed out since the previous Trim, and starts a new
+  // peak. Traffic that comes back to the same peak therefore takes nothing
+  // new, while what a burst left behind is freed by the second Trim after
+  // it. Thread-safe.
+  void Trim();
+  // Hands one block of this heap straight back to the system. Thread-safe.
+  void Release(void* block);
+  int64_t CachedBlocks() const;
+
  private:
   struct FreeBlock;
   static constexpr int kBins = 48;
@@ -36,16 +46,25 @@ class PrivateHeap {
   FreeBlock* bins_[kBins];
   int64_t live_ = 0;
   int64_t system_ = 0;
+  int64_t cached_ = 0;    // blocks in the bins
+  int64_t peakLive_ = 0;  // since the last Trim
+  PrivateHeap* nextHeap_ = nullptr;  // the process's list of heaps
+  friend void TrimAllHeaps();
 };
+
+// Trims every private heap of the process, then lets the C library hand
+// its free pages back to the system.
+void TrimAllHeaps();
 
 // Sum over every private heap and pool of the process.
 HeapCounters GlobalHeapCounters();
 
 // Lock-free stack of blocks (the interlocked singly linked list). The first
 // pointer-sized word of a pushed block is used as the link. A block's memory
-// must stay mapped while any thread may still pop (pool blocks never go back
-// to the system), because a losing Pop can read the link of a block that
-// another thread has just taken. Push and Pop are safe from any thread.
+// must stay mapped while any thread may still pop (pool blocks go back to
+// the system only while no other pop is in flight, see ListMemAlloc::Trim),
+// because a losing Pop can read the link of a block that another thread has
+// just taken. Push and Pop are safe from any thread.
 class InterlockedList {
  public:
   InterlockedList();

@@ -11,6 +11,7 @@
 #include "asynmodel/PostMsgContext.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "report/RecordBacklog.h"
 #include "report/ReportCommands.h"
 #include "report/SecureCommands.h"
 #include "tzhelper/QosLog.h"
@@ -72,6 +73,7 @@ bool LocalOnly(uint32_t msgId) {
 int32_t ReportCallInfoReqSession::OnMessage(uint32_t msgId, const uint8_t* data, uint32_t length,
                                             uint32_t srcSid, const AsynModel::SptrISender& sender) {
   if (LocalOnly(msgId) && sender && sender->TransportType() != AsynModel::Transport_Local) return 0;
+  if (msgId == report::Report_LOCAL_QOSINFO_CMD) report::RecordBacklog::Global().Give();
   switch (msgId) {
     case report::Report_LOCAL_REP_CMD: return OnReportLocalRepCmdArrived(data, length);
     case report::Report_LOCAL_QOSINFO_CMD: return OnReportLocalQosinfoCmdArrived(data, length);
@@ -235,6 +237,8 @@ int32_t ReportCallInfoReqSession::OnSecureStatTimer() {
 
 int32_t ReportCallInfoReqSession::OnFlowStatTimer() {
   ArmTimer(Timer_FlowStat, kFlowPeriodMs);
+  // What a burst left cached in the pools goes back within two periods.
+  ListMemAlloc::TrimAll();
   // At most ten entries of "ip:port|" (15 + 1 + 5 + 1 characters each).
   char servers[kMaxServers * 24 + 1] = {};
   size_t used = 0;
@@ -248,6 +252,10 @@ int32_t ReportCallInfoReqSession::OnFlowStatTimer() {
                   m_currentServer.udp_port, servers);
   REPORT_LOG_WARN("SecureTransfer[统计]向服务器发送流量(安全数据):流量:%u/s(kbps),总次数:%u,ServerAdd(%s:%u)",
                   m_flow.RateBps() / 1000, m_secureOut, m_currentServer.udp_ip, m_currentServer.udp_port);
+  const uint32_t refused = report::RecordBacklog::Global().TakeRefused();
+  if (refused != 0)
+    REPORT_LOG_WARN("[Kelvarn][flow]队列已满拒绝的客户端记录:%u条(上限:%u条)", refused,
+                    report::RecordBacklog::Global().Limit());
   m_flow.Reset();
   m_secureOut = 0;
   m_recordsIn = 0;

@@ -111,6 +111,9 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   int32_t OnStpAddrRespArrived(const uint8_t* data, uint32_t length);
   int32_t OnConfigDirArrived(const uint8_t* data, uint32_t length);
   int32_t OnStprcRequestTimer();
+  // Timer 7 is one chain: a new list moves its next tick instead of arming
+  // another timer beside the pending one.
+  void ArmStprcTimer(uint32_t ms);
   void RequestQosServerFromStprc();
   void NextStprcGroup();
 
@@ -152,6 +155,8 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   uint32_t m_lastRequestTick = 0;
   uint32_t m_stprcAnswerTick = 0;
   bool m_haveStprcServer = false;
+  bool m_stprcTimerArmed = false;
+  uint32_t m_stprcDueTick = 0;  // when the pending timer 7 should act
   char m_path[512] = {};
 
   // Flow line counters, reset every 5 s.

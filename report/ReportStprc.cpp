@@ -10,6 +10,7 @@
 #include "asynmodel/PostMsgContext.h"
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzQuickTimer.h"
 
 using AsynModel::PeerAddress;
 
@@ -37,8 +38,18 @@ int32_t ReportCallInfoReqSession::OnReportRCAddrArrived(const uint8_t* data, uin
   REPORT_LOG_ERROR("[Kelvarn][stprc] 收到STPRC地址，向STPRC请求QOS服务器地址");
   RequestQosServerFromStprc();
   m_lastRequestTick = plat::GetTickCount();
-  ArmTimer(Timer_StprcRequest, kStprcAskMs);
+  ArmStprcTimer(kStprcAskMs);
   return 0;
+}
+
+// Session timers cannot be cancelled, so a list that arrives while timer 7 is
+// pending only moves the due tick; the pending timer, when it fires early,
+// re-arms itself for the rest. Without this every list would start a chain
+// of its own, each asking every 500 ms for good.
+void ReportCallInfoReqSession::ArmStprcTimer(uint32_t ms) {
+  m_stprcDueTick = plat::GetTickCount() + ms;
+  if (m_stprcTimerArmed) return;
+  m_stprcTimerArmed = SetTimer(Timer_StprcRequest, ms, nullptr);
 }
 
 void ReportCallInfoReqSession::RequestQosServerFromStprc() {
@@ -81,6 +92,13 @@ void ReportCallInfoReqSession::NextStprcGroup() {
 }
 
 int32_t ReportCallInfoReqSession::OnStprcRequestTimer() {
+  m_stprcTimerArmed = false;
+  // One quick-timer tick of slack: a timer may fire up to a tick early.
+  const int32_t early = plat::TickDiff(m_stprcDueTick, plat::GetTickCount());
+  if (early > static_cast<int32_t>(TzQuickTimer::kTickMs)) {
+    ArmStprcTimer(static_cast<uint32_t>(early));
+    return 0;
+  }
   if (m_haveStprcServer) {
     if (plat::TickDiff(plat::GetTickCount(), m_stprcAnswerTick) > static_cast<int32_t>(kStprcRefreshMs)) {
       REPORT_LOG_ERROR("[Kelvarn][stprc] 超过24小时，向STPRC请求QOS服务器地址");
@@ -88,16 +106,16 @@ int32_t ReportCallInfoReqSession::OnStprcRequestTimer() {
       RequestQosServerFromStprc();
       m_haveStprcServer = false;
       m_lastRequestTick = plat::GetTickCount();
-      ArmTimer(Timer_StprcRequest, kStprcAskMs);
+      ArmStprcTimer(kStprcAskMs);
     } else {
-      ArmTimer(Timer_StprcRequest, kStprcCheckMs);
+      ArmStprcTimer(kStprcCheckMs);
     }
     return 0;
   }
   REPORT_LOG_WARN("[Kelvarn][strprc] 没有收到QOS服务器，向STPRC请求QOS服务器地址");
   RequestQosServerFromStprc();
   NextStprcGroup();
-  ArmTimer(Timer_StprcRequest, kStprcAskMs);
+  ArmStprcTimer(kStprcAskMs);
   return 0;
 }
 

@@ -127,6 +127,7 @@ SecureTransferKey SecureTransfer::CreateKey(uint32_t k0, uint32_t k1, uint32_t k
     KeyRegistry& r = Registry();
     TzAutoLock guard(&r.lock);
     try {
+      if (r.byId.size() >= kMaxKeys) throw std::bad_alloc();  // refused like a failed allocation
       auto ins = r.byId.emplace(h->key_id, h);
       if (!ins.second) {
         duplicate = true;
@@ -145,6 +146,11 @@ SecureTransferKey SecureTransfer::CreateKey(uint32_t k0, uint32_t k1, uint32_t k
   if (duplicate) REPORT_LOG_ERROR("SecureTransfer创建重复key,异常 .keyid=%d", static_cast<int>(h->key_id));
   if (!stored) {
     delete h;
+    static std::atomic<int64_t> lastLogMs{INT64_MIN / 2};
+    const int64_t now = plat::MonotonicMs();
+    int64_t last = lastLogMs.load();
+    if (!duplicate && now - last >= 5000 && lastLogMs.compare_exchange_strong(last, now))
+      REPORT_LOG_ERROR("SecureTransfer创建key失败,key数目已达上限:%u", static_cast<unsigned>(kMaxKeys));
     return nullptr;
   }
   REPORT_LOG_DEBUG("SecureTransfer创建key=%p,keyid=%d", static_cast<void*>(h), static_cast<int>(h->key_id));
@@ -292,7 +298,9 @@ void SecureTransfer::SendPass() {
   }
 
   uint32_t passCount = 0;
-  if (!ResendDue(now, &passCount)) return;
+  const bool more = ResendDue(now, ResendQuota(), &passCount);
+  m_resendTurn = passCount == 0;  // a one-packet pass that resent leaves the next to new blocks
+  if (!more) return;
 
   while (passCount < m_uiSendQueueSize) {
     SentPacket* p = BuildPacket(now);
@@ -309,8 +317,21 @@ void SecureTransfer::SendPass() {
   }
 }
 
-bool SecureTransfer::ResendDue(uint32_t now, uint32_t* passCount) {
+// Packets the server never acknowledges would otherwise fill every pass with
+// resends and stop new blocks for good: while blocks wait, resends get at
+// most half of the pass (a one-packet pass alternates), oldest serialnum
+// first; with nothing new waiting they may take all of it.
+uint32_t SecureTransfer::ResendQuota() {
+  if (m_cachedBytes == 0) return m_uiSendQueueSize;
+  const uint32_t half = m_uiSendQueueSize / 2;
+  if (half > 0) return half;
+  return m_resendTurn ? 1u : 0u;
+}
+
+// False when resends used the whole pass.
+bool SecureTransfer::ResendDue(uint32_t now, uint32_t quota, uint32_t* passCount) {
   uint32_t resent = 0;
+  if (quota == 0) return true;
   for (auto& [serialnum, p] : m_resend) {
     if (plat::TickDiff(now, p.tick) < static_cast<int32_t>(m_resendInterval)) continue;
     Post(p.bytes, p.length);
@@ -322,9 +343,9 @@ bool SecureTransfer::ResendDue(uint32_t now, uint32_t* passCount) {
     m_sendLenTotal += p.length;
     ++resent;
     ++*passCount;
-    if (*passCount >= m_uiSendQueueSize) {
+    if (resent >= quota) {
       REPORT_LOG_DEBUG("SecureTransfer重发数据包: 重发次数=%u", *passCount);
-      return false;
+      return *passCount < m_uiSendQueueSize;
     }
     REPORT_LOG_DEBUG("SecureTransfer重发数据包: serNum=%u", serialnum);
   }

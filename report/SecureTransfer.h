@@ -58,7 +58,13 @@ class SecureTransfer {
   // packets per pass to bandwidth / 20480, limited to 1..50. Returns 0.
   int32_t InitParams(SecureTransferCacheFullCallback callback, uint32_t userValue,
                      uint32_t bandwidth, uint32_t cacheSizeMiB);
-  // Any thread; takes only the registry lock. Null until InitParams has run.
+  // Keys that may exist at once (created and not yet retired); about 10 MiB
+  // of handles and registry entries.
+  static constexpr size_t kMaxKeys = 65536;
+
+  // Any thread; takes only the registry lock. Null until InitParams has run,
+  // and null (with an error line at most every 5 s) while kMaxKeys keys
+  // exist.
   // The handle stays owned by this object: it is destroyed when the key has
   // been released and drained.
   SecureTransferKey CreateKey(uint32_t k0, uint32_t k1, uint32_t k2, uint32_t k3, uint32_t k4);
@@ -76,7 +82,8 @@ class SecureTransfer {
   // Report session worker. 0 erased, -1 not in the resend table.
   int32_t Acknowledge(uint32_t serialnum);
   // Report session worker: resend due packets, then pack and post new ones,
-  // at most the pass quota together. Calls the sink holding m_lock.
+  // at most the pass quota together; while new blocks wait, resends take at
+  // most half of it. Calls the sink holding m_lock.
   void SendPass();
   // Keys that posted and are not yet retired.
   uint32_t KeyCount();
@@ -112,8 +119,10 @@ class SecureTransfer {
   static bool IsLiveHandle(const KeyHandle* handle);
 
   void Post(const uint8_t* data, uint32_t length) TZ_REQUIRES(m_lock);
-  // Resend walk; returns false when the quota ended the pass.
-  bool ResendDue(uint32_t now, uint32_t* passCount) TZ_REQUIRES(m_lock);
+  // Resend walk of at most quota packets; false when it ended the pass.
+  bool ResendDue(uint32_t now, uint32_t quota, uint32_t* passCount) TZ_REQUIRES(m_lock);
+  // How many of this pass's packets resends may take.
+  uint32_t ResendQuota() TZ_REQUIRES(m_lock);
   // Packs the lowest key with waiting blocks into a packet stored in the
   // resend table. Null when no key has data (or no memory for the packet).
   SentPacket* BuildPacket(uint32_t now) TZ_REQUIRES(m_lock);
@@ -133,6 +142,7 @@ class SecureTransfer {
   std::map<uint32_t, KeyEntry> m_keys TZ_GUARDED_BY(m_lock);
   uint32_t m_uiSendQueueSize TZ_GUARDED_BY(m_lock) = kDefaultSendQueueSize;
   uint32_t m_resendInterval TZ_GUARDED_BY(m_lock) = kResendIntervalMs;
+  bool m_resendTurn TZ_GUARDED_BY(m_lock) = true;  // one-packet passes alternate
   uint32_t m_sendLenTotal TZ_GUARDED_BY(m_lock) = 0;  // never reset
   ResendTable m_resend TZ_GUARDED_BY(m_lock);
   std::map<uint32_t, uint32_t> m_cacheFull TZ_GUARDED_BY(m_lock);  // key id -> tick of last refusal

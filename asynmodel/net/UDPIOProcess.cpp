@@ -69,13 +69,20 @@ UDPIOProcess::UDPIOProcess(CompletationPortControler* cpc)
 UDPIOProcess::~UDPIOProcess() = default;
 
 bool UDPIOProcess::Init() {
+  m_closing.store(0);
   m_stopEvent.store(0);
   m_running.store(1);
   Log::writeMessage(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::Init");
   return true;
 }
 
+void UDPIOProcess::Start() { m_closing.store(0); }
+
 void UDPIOProcess::Stop() {
+  {
+    ExclusiveGuard table(m_tableLock);
+    m_closing.store(1);
+  }
   PopAndCloseAllSocketFromTheTable();
   {
     ExclusiveGuard guard(m_defaultLock);
@@ -215,13 +222,22 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
       return -1;
     }
 
+    bool closing = false;
     try {
       ExclusiveGuard table(m_tableLock);
-      m_items[Key{keyIp, keyPort}] = item;
+      closing = m_closing.load() != 0;
+      if (!closing) m_items[Key{keyIp, keyPort}] = item;
     } catch (const std::bad_alloc&) {
       item->CloseSocket();
       Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                         "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 创建UDP_SOCKET_ITEM失败，IP=%s Port=%u.",
+                        text.text, static_cast<unsigned>(port));
+      return -1;
+    }
+    if (closing) {
+      item->CloseSocket();
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 框架正在停止，不再创建Socket，IP=%s Port=%u.",
                         text.text, static_cast<unsigned>(port));
       return -1;
     }

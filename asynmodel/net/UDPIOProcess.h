@@ -82,6 +82,10 @@ class UDPIOProcess : public IOProcessor {
 
   // Lifecycle, from the manager's controlling thread.
   bool Init();
+  // Start lets sockets be made again; from the first step of Stop on none is
+  // made, so a sender racing Stop cannot leave a socket (and its pending
+  // receive) behind the close-all.
+  void Start();
   void Stop();
   void Destroy();
   // Gives the processor its own channel of the quick timer for resends.
@@ -167,6 +171,7 @@ class UDPIOProcess : public IOProcessor {
   CompletationPortControler* m_cpc;
   ItemMap m_items TZ_GUARDED_BY(m_tableLock);
   std::atomic<uint8_t> m_running{0};
+  std::atomic<uint8_t> m_closing{0};  // set under m_tableLock
   SessionTimer m_resendTimer;  // set once, before traffic, by SetQuickTimer
   AliableUdpACKTable m_ackTable;
   UDPDuplicateFilter m_dupFilter;

@@ -9,6 +9,8 @@
 // straight to the system and back.
 #include "platform/heap.h"
 
+#include <malloc.h>
+
 #include <cassert>
 #include <cstdlib>
 #include <new>
@@ -40,6 +42,11 @@ static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0, "header keep
 std::atomic<int64_t> g_live{0};
 std::atomic<int64_t> g_system{0};
 
+// Every heap of the process, for TrimAllHeaps. Constant-initialised, so
+// heaps made during static initialisation find it ready.
+std::mutex g_heapsLock;
+PrivateHeap* g_heaps = nullptr;  // guarded by g_heapsLock
+
 int BinOf(size_t size, int bins) {
   if (size <= 256) return static_cast<int>((size + 15) / 16) - 1;
   // size in (256 << k, 512 << k]  <=>  (size - 1) >> 8 in [1 << k, 2 << k)
@@ -66,9 +73,21 @@ struct PrivateHeap::FreeBlock {
 
 PrivateHeap::PrivateHeap() {
   for (FreeBlock*& b : bins_) b = nullptr;
+  std::lock_guard<std::mutex> g(g_heapsLock);
+  nextHeap_ = g_heaps;
+  g_heaps = this;
 }
 
 PrivateHeap::~PrivateHeap() {
+  {
+    std::lock_guard<std::mutex> g(g_heapsLock);
+    for (PrivateHeap** p = &g_heaps; *p != nullptr; p = &(*p)->nextHeap_) {
+      if (*p == this) {
+        *p = nextHeap_;
+        break;
+      }
+    }
+  }
   // Cached blocks go back to the system; blocks still handed out belong to
   // their holders (a pool lives to process end, so this is rare).
   for (int i = 0; i < kBins; ++i) {
@@ -91,7 +110,8 @@ void* PrivateHeap::Alloc(size_t size) {
     FreeBlock* b = bins_[bin];
     if (b != nullptr) {
       bins_[bin] = b->next;
-      ++live_;
+      --cached_;
+      if (++live_ > peakLive_) peakLive_ = live_;
       g_live.fetch_add(1, std::memory_order_relaxed);
       VELT_UNPOISON(b, ClassSize(bin));
       return b;
@@ -104,7 +124,7 @@ void* PrivateHeap::Alloc(size_t size) {
   BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
   {
     std::lock_guard<std::mutex> g(mu_);
-    ++live_;
+    if (++live_ > peakLive_) peakLive_ = live_;
     ++system_;
   }
   g_live.fetch_add(1, std::memory_order_relaxed);
@@ -130,6 +150,7 @@ void PrivateHeap::Free(void* block) {
   b->next = bins_[h->bin];
   bins_[h->bin] = b;
   --live_;
+  ++cached_;
   // Everything after the link word is dead until the block is handed out
   // again; the link itself stays readable for InterlockedList::Pop.
   VELT_POISON(reinterpret_cast<char*>(b) + sizeof(FreeBlock), h->size - sizeof(FreeBlock));
@@ -138,6 +159,56 @@ void PrivateHeap::Free(void* block) {
 HeapCounters PrivateHeap::Counters() const {
   std::lock_guard<std::mutex> g(mu_);
   return HeapCounters{live_, system_};
+}
+
+void PrivateHeap::Release(void* block) {
+  if (block == nullptr) return;
+  BlockHeader* h = HeaderOf(block);
+  assert(h->magic == kMagic && h->owner == this && "block released to the wrong heap");
+  VELT_UNPOISON(block, h->size);
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    --live_;
+  }
+  g_live.fetch_sub(1, std::memory_order_relaxed);
+  std::free(h);
+}
+
+void PrivateHeap::Trim() {
+  FreeBlock* surplus = nullptr;
+  {
+    std::lock_guard<std::mutex> g(mu_);
+    int64_t keep = peakLive_ - live_;
+    peakLive_ = live_;
+    for (int i = kBins - 1; i >= 0 && cached_ > keep; --i) {
+      while (bins_[i] != nullptr && cached_ > keep) {
+        FreeBlock* b = bins_[i];
+        VELT_UNPOISON(b, ClassSize(i));
+        bins_[i] = b->next;
+        b->next = surplus;
+        surplus = b;
+        --cached_;
+      }
+    }
+  }
+  while (surplus != nullptr) {  // freed outside the lock
+    FreeBlock* next = surplus->next;
+    std::free(HeaderOf(surplus));
+    surplus = next;
+  }
+}
+
+int64_t PrivateHeap::CachedBlocks() const {
+  std::lock_guard<std::mutex> g(mu_);
+  return cached_;
+}
+
+void TrimAllHeaps() {
+  {
+    std::lock_guard<std::mutex> g(g_heapsLock);
+    for (PrivateHeap* h = g_heaps; h != nullptr; h = h->nextHeap_) h->Trim();
+  }
+  malloc_trim(0);
 }
 
 HeapCounters GlobalHeapCounters() {

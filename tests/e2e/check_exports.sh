@@ -6,7 +6,7 @@ lib=$1
 expected="InitVeltrane InitVeltrane2 InitVeltraneWithCallback ReportMeetingQosInfo ReportMeetingQosInfo3
 SecureTransfer_CreateKey SecureTransfer_InitParams SecureTransfer_PostPacket SecureTransfer_PostPacket3
 SecureTransfer_ReleaseKey SetStpRc SetVeltraneDir VELT_CovertRecverAddr_Add VELT_CovertRecverAddr_End
-VELT_CovertRecverAddr_Start VELT_SetLogCallback VELT_SetLogFile VELT_SetLogLevel"
+VELT_CovertRecverAddr_Start VELT_SetLogCallback VELT_SetLogFile VELT_SetLogLevel VELT_SetQueueLimit"
 actual=$(nm -D --defined-only "$lib" | awk '$2 ~ /^[TW]$/ {print $3}' | sort)
 want=$(echo $expected | tr ' ' '\n' | sort)
 if [ "$actual" != "$want" ]; then

@@ -2,6 +2,7 @@
 // with loopback sockets playing the STPRC servers and the QoS server.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 
@@ -121,6 +122,27 @@ TEST(Discovery, SetStpRcReplacesTheListAndAsksGroupZeroAtOnce) {
   VELT_TestAdvanceClock(500);
   ASSERT_TRUE(second.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
   EXPECT_TRUE(first.Silent(100));
+}
+
+TEST(Discovery, FiveHundredListsLeaveOneRequestChain) {
+  TestServer stprc, other;
+  ASSERT_EQ(0, StartWithStprc(other));
+  StprcAddrEntry list[1] = {Entry(stprc.Port(), 0)};
+  LogCollector log;
+  for (int i = 0; i < 500; ++i) ASSERT_EQ(0, SetStpRc(list, 1));
+  ASSERT_TRUE(log.WaitFor("[Kelvarn][stprc] 收到STPRC地址，向STPRC请求QOS服务器地址", 500, 60000));
+  const std::string tick = "[Kelvarn][strprc] 没有收到QOS服务器，向STPRC请求QOS服务器地址";
+  const size_t before = log.Count(tick);
+  const auto start = std::chrono::steady_clock::now();
+  for (size_t i = 1; i <= 10; ++i) {
+    VELT_TestAdvanceClock(500);
+    ASSERT_TRUE(log.WaitFor(tick, before + i, 10000)) << i;
+  }
+  // Real time passes too and may add a tick of its own every 500 ms; one
+  // chain per list would add about 500 per step.
+  const auto realMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          std::chrono::steady_clock::now() - start).count();
+  EXPECT_LE(log.Count(tick) - before, 10u + static_cast<size_t>(realMs / 500) + 2u);
 }
 
 TEST(Discovery, SetStpRcResults) {

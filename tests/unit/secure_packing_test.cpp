@@ -227,3 +227,35 @@ TEST_F(SecurePacking, ResendingCanTakeTheWholePass) {
 }
 
 }  // namespace
+
+TEST_F(SecurePacking, NeverAcknowledgedTenthLeavesRoomForNewPackets) {
+  // Five packets a pass; every tenth serialnum is never acknowledged, so the
+  // resend table only grows. New blocks still leave at least every pass and
+  // nothing is dropped.
+  SecureTransferKey key = Init(kBandwidth5);
+  constexpr uint32_t kBlocks = 1500;
+  for (uint32_t i = 0; i < kBlocks; ++i) ASSERT_EQ(0, Post(st, key, Block(900, 1, 1, 1, i)));
+  std::vector<bool> seen(kBlocks + 1, false);
+  uint32_t fresh = 0, next = 0;
+  for (int pass = 0; pass < 1000 && st.CachedBytes() != 0; ++pass) {
+    st.SendPass();
+    uint32_t freshThisPass = 0;
+    for (const Bytes& p : cap.Take()) {
+      const Packet d = Decode(p);
+      ASSERT_LE(d.header.serialnum, kBlocks);
+      if (!seen[d.header.serialnum]) {
+        seen[d.header.serialnum] = true;
+        ASSERT_EQ(next++, IndexOf(d.entries.at(0)));  // in order, once each
+        ++freshThisPass;
+      }
+      if (d.header.serialnum % 10 != 0) st.Acknowledge(d.header.serialnum);
+    }
+    if (st.CachedBytes() != 0) {
+      ASSERT_GE(freshThisPass, 2u) << "pass " << pass;
+    }
+    fresh += freshThisPass;
+    plat::AdvanceClock(50);
+  }
+  EXPECT_EQ(kBlocks, fresh);
+  EXPECT_EQ(kBlocks / 10, st.ResendTableSize());
+}

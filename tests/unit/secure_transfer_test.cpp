@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "api/RecverAddrConverter.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "secure_test_util.h"
@@ -230,3 +231,21 @@ TEST_F(SecureHost, StatisticsAreLoggedAndReset) {
 }
 
 }  // namespace
+
+TEST(SecureLimits, KeysAndStagedPairsStopAtTheirLimit) {
+  SecureTransfer st{[](const uint8_t*, uint32_t) {}};
+  st.InitParams(nullptr, 0, 0, 8);
+  LogCapture log;
+  for (size_t i = 0; i < SecureTransfer::kMaxKeys; ++i) ASSERT_NE(nullptr, st.CreateKey(1, 2, 3, 4, 5));
+  EXPECT_EQ(nullptr, st.CreateKey(1, 2, 3, 4, 5));
+  EXPECT_EQ(nullptr, st.CreateKey(1, 2, 3, 4, 5));
+  EXPECT_EQ(1u, log.Count("SecureTransfer创建key失败,key数目已达上限:65536"));
+
+  RecverAddrConverter conv;
+  for (size_t i = 0; i < RecverAddrConverter::kMaxPairs; ++i)
+    ASSERT_TRUE(conv.Add("10.0.0.1", static_cast<int32_t>(i), "127.0.0.1", 9));
+  EXPECT_FALSE(conv.Add("10.0.0.2", 1, "127.0.0.1", 9));
+  EXPECT_TRUE(conv.Add("10.0.0.1", 5, "127.0.0.2", 9));  // a staged source is no new pair
+  conv.End();
+  EXPECT_EQ(RecverAddrConverter::kMaxPairs, conv.LiveSize());
+}

@@ -111,3 +111,34 @@ TEST(TzhelperMemAlloc, ConcurrentAllocateAndFreeKeepEveryBlockAccountedFor) {
   EXPECT_EQ(pool.Counters().liveBlocks, pool.CachedBlocks());
   EXPECT_LE(pool.CachedBlocks(), 4);
 }
+
+TEST(PoolTrim, ABurstGoesBackAtTheSecondTrimWhileSteadyUseKeepsItsBlocks) {
+  ListMemAlloc pool;
+  plat::PrivateHeap heap;
+  std::vector<void*> a, h;
+  for (int i = 0; i < 1000; ++i) {
+    a.push_back(pool.Allocate(64));
+    h.push_back(heap.Alloc(64));
+  }
+  for (int i = 0; i < 1000; ++i) {
+    pool.Free(a[i], 64);
+    heap.Free(h[i]);
+  }
+  pool.Trim();  // the burst's own period: its peak keeps every block
+  heap.Trim();
+  EXPECT_EQ(1000, pool.CachedBlocks());
+  EXPECT_EQ(1000, heap.CachedBlocks());
+  auto steady = [&] {
+    for (int i = 0; i < 10; ++i) a[i] = pool.Allocate(64), h[i] = heap.Alloc(64);
+    for (int i = 0; i < 10; ++i) pool.Free(a[i], 64), heap.Free(h[i]);
+  };
+  steady();
+  pool.Trim();
+  heap.Trim();
+  EXPECT_EQ(10, pool.CachedBlocks());
+  EXPECT_EQ(10, pool.Counters().liveBlocks);  // the rest went back to the system
+  EXPECT_EQ(10, heap.CachedBlocks());
+  const int64_t taken = pool.Counters().systemBlocks + heap.Counters().systemBlocks;
+  steady();
+  EXPECT_EQ(taken, pool.Counters().systemBlocks + heap.Counters().systemBlocks);
+}

@@ -40,6 +40,10 @@ constexpr int64_t kCacheCapacity = 0x7FFFFFFF;
 // Guards the one-time probe of every pool.
 std::mutex g_probeLock;
 
+// Every pool of the process, for TrimAll. Pools live to process end.
+std::mutex g_poolsLock;
+ListMemAlloc* g_pools = nullptr;  // guarded by g_poolsLock
+
 BlockHeader* HeaderOf(void* block) {
   return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - kHeaderBytes);
 }
@@ -48,9 +52,22 @@ void* BlockOf(void* raw) { return static_cast<uint8_t*>(raw) + kHeaderBytes; }
 
 }  // namespace
 
-ListMemAlloc::ListMemAlloc() = default;
+ListMemAlloc::ListMemAlloc() {
+  std::lock_guard<std::mutex> g(g_poolsLock);
+  nextPool_ = g_pools;
+  g_pools = this;
+}
 
 ListMemAlloc::~ListMemAlloc() {
+  {
+    std::lock_guard<std::mutex> g(g_poolsLock);
+    for (ListMemAlloc** p = &g_pools; *p != nullptr; p = &(*p)->nextPool_) {
+      if (*p == this) {
+        *p = nextPool_;
+        break;
+      }
+    }
+  }
   while (void* raw = list_.Pop()) {
     TZ_UNPOISON(BlockOf(raw), static_cast<BlockHeader*>(raw)->bytes);
     heap_.Free(raw);
@@ -77,7 +94,9 @@ void* ListMemAlloc::Allocate(size_t size) {
   if (size == 0) return nullptr;
   if (!useList) return heap_.Alloc(size);
 
-  void* raw = list_.Pop();
+  const int64_t out = out_.fetch_add(1, std::memory_order_relaxed) + 1;
+  if (out > peakOut_.load(std::memory_order_relaxed)) peakOut_.store(out, std::memory_order_relaxed);
+  void* raw = PopCounted();
   if (raw) {
     cached_.fetch_sub(1, std::memory_order_relaxed);
     size_t bytes = static_cast<BlockHeader*>(raw)->bytes;
@@ -88,7 +107,10 @@ void* ListMemAlloc::Allocate(size_t size) {
     heap_.Free(raw);
   }
   raw = heap_.Alloc(size + kHeaderBytes);
-  if (!raw) return nullptr;
+  if (!raw) {
+    out_.fetch_sub(1, std::memory_order_relaxed);
+    return nullptr;
+  }
   TZ_POOL_OWNED(raw);
   static_cast<BlockHeader*>(raw)->bytes = size;
   return BlockOf(raw);
@@ -101,6 +123,7 @@ void ListMemAlloc::Free(void* block, size_t /*size*/) {
     return;
   }
   BlockHeader* h = HeaderOf(block);
+  out_.fetch_sub(1, std::memory_order_relaxed);
   if (cached_.load(std::memory_order_relaxed) <= kCacheCapacity) {
     // A cached block is dead until handed out again; under ASan any late
     // write through a released stream shows up here. The header stays
@@ -111,4 +134,41 @@ void ListMemAlloc::Free(void* block, size_t /*size*/) {
   } else {
     heap_.Free(h);
   }
+}
+
+void* ListMemAlloc::PopCounted() {
+  poppers_.fetch_add(1);
+  void* raw = list_.Pop();
+  poppers_.fetch_sub(1);
+  return raw;
+}
+
+void ListMemAlloc::Trim() {
+  if (state_.load(std::memory_order_acquire) != 1) return;  // heap only: TrimAllHeaps covers it
+  const int64_t out = out_.load(std::memory_order_relaxed);
+  const int64_t keep = peakOut_.exchange(out, std::memory_order_relaxed) - out;
+  poppers_.fetch_add(1);
+  while (cached_.load(std::memory_order_relaxed) > keep) {
+    void* raw = list_.Pop();
+    if (raw == nullptr) break;
+    cached_.fetch_sub(1, std::memory_order_relaxed);
+    if (poppers_.load() != 1) {
+      // Another pop may have read this block as the head: it stays a pool
+      // block, and the next Trim tries again.
+      list_.Push(raw);
+      cached_.fetch_add(1, std::memory_order_relaxed);
+      break;
+    }
+    TZ_UNPOISON(BlockOf(raw), static_cast<BlockHeader*>(raw)->bytes);
+    heap_.Release(raw);
+  }
+  poppers_.fetch_sub(1);
+}
+
+void ListMemAlloc::TrimAll() {
+  {
+    std::lock_guard<std::mutex> g(g_poolsLock);
+    for (ListMemAlloc* p = g_pools; p != nullptr; p = p->nextPool_) p->Trim();
+  }
+  plat::TrimAllHeaps();
 }

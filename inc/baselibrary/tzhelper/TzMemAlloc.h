@@ -31,12 +31,26 @@ class ListMemAlloc {
   plat::HeapCounters Counters() const { return heap_.Counters(); }
   int64_t CachedBlocks() const { return cached_; }
 
+  // Frees cached blocks beyond what reaches the peak of blocks handed out
+  // since the previous Trim, and starts a new peak (as PrivateHeap::Trim).
+  // A block leaves for the system only while no other thread is inside a
+  // pop, so no pop can still read its link. Any thread.
+  void Trim();
+  // Trims every pool, then every private heap, of the process: after a
+  // burst, memory goes back once two calls have passed.
+  static void TrimAll();
+
  private:
   void Probe();
+  void* PopCounted();
   plat::PrivateHeap heap_;
   plat::InterlockedList list_;
   std::atomic<int64_t> cached_{0};
+  std::atomic<int64_t> out_{0};      // blocks handed out through the list
+  std::atomic<int64_t> peakOut_{0};  // since the last Trim
+  std::atomic<int> poppers_{0};      // threads inside list_.Pop
   std::atomic<int> state_{-1};  // -1 not probed, 0 heap only, 1 free list
+  ListMemAlloc* nextPool_ = nullptr;  // the process's list of pools
 };
 
 namespace tz_detail {
