@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -420,6 +421,8 @@ uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const S
                       "UDPIOProcess::UnReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
                       item->m_sn);
     PopAndCloseSocketFromTheTable(item);
+  } else if (rc == Udp_BadDestination) {
+    OnSendFailed("UnReliableSendMsg", item.get(), remote, plat::LastSocketError());
   }
   delete data;
   return rc;
@@ -429,10 +432,14 @@ int UDPIOProcess::UnAliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIO
                                       Event* event) {
   PostMsgContext* context = data->context.get();
   if (!success) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=%u]实效,SocketItem被删除.",
-                      item ? item->m_sn : 0u);
-    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    if (plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("UnAliableSendFinish", item, data->remote, data->overlapped.error);
+    } else {
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=%u]实效,SocketItem被删除.",
+                        item ? item->m_sn : 0u);
+      if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    }
   }
   if (context && context->WantsReceipt(success)) {
     FillReceipt(context, success ? UdpReceipt_OK : UdpReceipt_SendFailed, event);
@@ -440,6 +447,24 @@ int UDPIOProcess::UnAliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIO
   }
   delete data;
   return UdpProc_Nothing;
+}
+
+void UDPIOProcess::OnSendFailed(const char* where, UDP_SOCKET_ITEM* item, const plat::SockAddrIn& remote,
+                                int err) {
+  if (!plat::IsDestinationError(err)) {
+    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    return;
+  }
+  // The host or a peer chose the destination; many such sends must not
+  // flood the log.
+  static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess send refused for its destination");
+  if (!limiter.Admit()) return;
+  char text[16] = {};
+  plat::InetNtoa(remote.addrBe, text);
+  Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                    "UDPIOProcess::%s() 发往%s:%u的数据被拒绝(目的地址错误),错误类型:%d,SocketItem[sn=%u]保留.",
+                    where, text, static_cast<unsigned>(plat::NetToHost16(remote.portBe)), err,
+                    item ? item->m_sn : 0u);
 }
 
 void UDPIOProcess::FillReceipt(PostMsgContext* context, int16_t code, Event* event) {

@@ -47,6 +47,7 @@ enum UdpResult : uint32_t {
   Udp_NoSocketItem = 31,
   Udp_DefaultFailed = 33,
   Udp_SocketFailed = 38,  // passed through from the controller
+  Udp_BadDestination = 39,  // refused for its destination; the socket stays
   Udp_NoRecvRecord = 64,
   Udp_AckPushFailed = 70,
 };
@@ -161,6 +162,9 @@ class UDPIOProcess : public IOProcessor {
   // A SendResultEvent for context (word2: a new counted reference that the
   // event owns) with the code and transport marker 1.
   static void FillReceipt(PostMsgContext* context, int16_t code, Event* event);
+  // A send that failed: a destination error fails alone (one rate-limited
+  // line), any other error closes the socket. err is a SocketError.
+  void OnSendFailed(const char* where, UDP_SOCKET_ITEM* item, const plat::SockAddrIn& remote, int err);
   // A reply sender for a received datagram; null when none can be made.
   static SptrISender MakeReplySender(UDP_SOCKET_ITEM* item, const plat::SockAddrIn& source);
 

@@ -112,6 +112,8 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
                       "UDPIOProcess::ReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
                       item->m_sn);
     PopAndCloseSocketFromTheTable(item);
+  } else if (rc == Udp_BadDestination) {
+    OnSendFailed("ReliableSendMsg", item.get(), remote, plat::LastSocketError());
   }
   // The caller has the code; a send that never started gets no receipt.
   m_ackTable.Erase(sn);
@@ -124,7 +126,9 @@ int UDPIOProcess::AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIODa
   const uint8_t* buf = data->stream->Buffer();
   if (buf[kUdpOffAck] == 1) {
     // An ACK we sent: nothing waits for it.
-    if (!success) {
+    if (!success && plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("AliableSendFinish", item, data->remote, data->overlapped.error);
+    } else if (!success) {
       if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
       Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                         "UDPIOProcess::AliableSendFinish() 收到一个ACK发送完成包,相应的SocketItem[sn=%u]失效,SocketItem被删除.",
@@ -137,10 +141,14 @@ int UDPIOProcess::AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIODa
   const uint32_t sn = RecordSn(data);
   int16_t code;
   if (!success) {
-    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::AliableSendFinish() 收到一个可靠数据发送完成包,相应的SocketItem[sn=%u],SocketItem被删除.",
-                      item ? item->m_sn : 0u);
+    if (plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("AliableSendFinish", item, data->remote, data->overlapped.error);
+    } else {
+      if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::AliableSendFinish() 收到一个可靠数据发送完成包,相应的SocketItem[sn=%u],SocketItem被删除.",
+                        item ? item->m_sn : 0u);
+    }
     code = UdpReceipt_SendFailed;
   } else {
     if (!m_ackTable.Find(sn)) {
@@ -205,10 +213,14 @@ int UDPIOProcess::OnReSendTimeOut(uint16_t reason, void* record) {
     const uint32_t rc = m_cpc->Send(resend->m_item.get(), data, data->stream->Buffer(),
                                     data->stream->DataLength());
     if (rc == 0) return 0;  // the next completion comes to AliableSendFinish
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::OnReSendTimeOut() SocketItem[sn = %u]完成端口发送包失败,超时重发次数[num = %u].",
-                      resend->m_item ? resend->m_item->m_sn : 0u, resend->m_sendCount);
-    PopAndCloseSocketFromTheTable(resend->m_item);
+    if (rc == Udp_BadDestination) {
+      OnSendFailed("OnReSendTimeOut", resend->m_item.get(), data->remote, plat::LastSocketError());
+    } else {
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::OnReSendTimeOut() SocketItem[sn = %u]完成端口发送包失败,超时重发次数[num = %u].",
+                        resend->m_item ? resend->m_item->m_sn : 0u, resend->m_sendCount);
+      PopAndCloseSocketFromTheTable(resend->m_item);
+    }
     code = UdpReceipt_SendFailed;
   }
 
