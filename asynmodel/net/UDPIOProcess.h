@@ -22,6 +22,7 @@
 #include "asynmodel/Event.h"
 #include "asynmodel/net/AliableUdpACKTable.h"
 #include "asynmodel/net/IOProcessor.h"
+#include "asynmodel/net/PeerFlightQuota.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/UDPDuplicateFilter.h"
 #include "asynmodel/net/UDPIOData.h"
@@ -50,6 +51,7 @@ enum UdpResult : uint32_t {
   Udp_BadDestination = 39,  // refused for its destination; the socket stays
   Udp_NoRecvRecord = 64,
   Udp_AckPushFailed = 70,
+  Udp_PeerBusy = 71,  // kMaxPerPeer reliable datagrams already wait for this peer's ACK
 };
 
 // Results of UDPProc and the handlers behind it (what the worker does).
@@ -143,6 +145,7 @@ class UDPIOProcess : public IOProcessor {
 
   // Test hooks.
   AliableUdpACKTable& AckTable() { return m_ackTable; }
+  PeerFlightQuota& FlightQuota() { return m_flightQuota; }
   UDPDuplicateFilter& DuplicateFilter() { return m_dupFilter; }
   void SetSnForTest(uint32_t value) { m_sn.store(value); }
 
@@ -173,6 +176,7 @@ class UDPIOProcess : public IOProcessor {
   std::atomic<uint8_t> m_running{0};
   SessionTimer m_resendTimer;  // set once, before traffic, by SetQuickTimer
   AliableUdpACKTable m_ackTable;
+  PeerFlightQuota m_flightQuota;  // outlives every resend context (the processor lives for the process)
   UDPDuplicateFilter m_dupFilter;
   std::atomic<uint8_t> m_stopEvent{0};  // signalled by Destroy
   std::atomic<uint32_t> m_sn;

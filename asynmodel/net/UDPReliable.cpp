@@ -28,6 +28,7 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -66,13 +67,26 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
     return Udp_SerializeFailed;
   }
 
+  if (!m_flightQuota.Acquire(remote)) {
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess reliable send over the peer cap");
+    if (limiter.Admit()) {
+      char text[16] = {};
+      plat::InetNtoa(remote.addrBe, text);
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::ReliableSendMsg() 发往%s:%u的可靠数据已有%u个未确认,拒绝发送.", text,
+                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), PeerFlightQuota::kMaxPerPeer);
+    }
+    return Udp_PeerBusy;
+  }
   SptrUDPResendContext resend(
       UDPResendContext::Create(sn, plat::NowMs(), context->m_timeLimitMs, item));
   if (!resend) {
+    m_flightQuota.Release(remote);
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::ReliableSendMsg() 创建SptrUDPResendContext失败.");
     return Udp_NoMemory;
   }
+  resend->HoldQuota(&m_flightQuota, remote);
   UDPIOData* data = UDPIOData::Create(UdpOp_Send);
   if (!data) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ReliableSendMsg() 创建UDPIOData失败.");
