@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzIpText.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 using AsynModel::PeerAddress;
 
@@ -117,12 +118,13 @@ int32_t ReportCallInfoReqSession::OnStpAddrRespArrived(const uint8_t* data, uint
     return 0;
   }
   report::StpAddrResp resp;
+  static TzWarnLimiter badAnswer(ReportLogCategory, ReportLogSubType, "[Kelvarn] bad 6802");
   if (report::ReadStpAddrResp(data, length, &resp) != 0) {
-    REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！");
+    if (badAnswer.Admit()) REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！");
     return -1;
   }
   if (resp.result != 0) {
-    REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址结果不为0(%d)，无可用地址，不做处理！！！", static_cast<int>(resp.result));
+    if (badAnswer.Admit()) REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址结果不为0(%d)，无可用地址，不做处理！！！", static_cast<int>(resp.result));
     return 0;
   }
   if (!tzip::ParseUnicastIpv4(resp.ip, sizeof(resp.ip), nullptr) || resp.port == 0) {

@@ -345,7 +345,8 @@ int UDPIOProcess::RecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, Event* e
   // A reliable datagram or ACK shorter than its 12-byte header has no sn.
   if (ok && buf[kUdpOffReliable] == 1 && received < kUdpHeaderReliable) ok = false;
   if (!ok) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::RecvPerIOProc()");
+    if (limiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::RecvPerIOProc() 收到RecvPerIO，收到的包大小[%u Byte]或者内容错误，相应的SocketItem[sn=%u].",
                       received, item->m_sn);
     delete data;

@@ -285,7 +285,8 @@ int UDPIOProcess::AliableRecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, E
   }
 
   if (sn == 0) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::AliableRecvPerIOProc() sn 0");
+    if (limiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::AliableRecvPerIOProc() 收到的PerIO数据错误SN为0，相应的SocketItem[sn=%u].",
                       item->m_sn);
     delete data;
