@@ -251,13 +251,28 @@ uint32_t UDPIOProcess::SetDefaultIPPort(uint32_t ip, uint16_t port) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::SetDefaultIPPort() 设置默认地址失败");
     return Udp_DefaultFailed;
   }
+  Key old{0, 0};
+  uint32_t oldSn = 0;
   {
     ExclusiveGuard guard(m_defaultLock);
+    old = Key{m_defaultIp, m_defaultPort};
+    oldSn = m_defaultSn;
     m_defaultIp = item->m_localIp;
     m_defaultPort = item->m_localPort;
     m_defaultSn = item->m_sn;
   }
   Log::writeMessage(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::SetDefaultIPPort() 设置默认地址成功");
+  // The address moved: the old socket would otherwise stay open and keep
+  // receiving for nobody. It is no longer the default, so no observer runs.
+  if (oldSn != 0 && oldSn != item->m_sn) {
+    SptrUdpSocketItem previous;
+    {
+      SharedGuard table(m_tableLock);
+      auto it = m_items.find(old);
+      if (it != m_items.end() && it->second->m_sn == oldSn) previous = it->second;
+    }
+    if (previous) PopAndCloseSocketFromTheTable(previous);
+  }
   return Udp_OK;
 }
 

@@ -345,3 +345,16 @@ TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndKeepsTheSocket) {
   std::vector<uint8_t> d;
   EXPECT_TRUE(peer.Recv(&d, 5000));
 }
+
+// Each change of the default address left the old socket open and receiving
+// (8 rebinds: 9 sockets).
+TEST_F(UdpSend, MovingTheDefaultAddressClosesTheOldSocket) {
+  SptrUdpSocketItem first;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &first, false), 1);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(mgr_->SetDefaultUDPAddr("127.0.0.1", FreeUdpPort()), 0u);
+  EXPECT_EQ(udp_->SocketCount(), 1u);
+  EXPECT_FALSE(first->IsValid());
+  uint32_t sn = 0;
+  udp_->GetDefault(nullptr, nullptr, &sn);
+  EXPECT_NE(sn, 0u);  // the new default stands
+}
