@@ -105,7 +105,7 @@ TEST_F(UdpSend, BadDestinationIsRefusedWith27BeforeAnythingIsAllocated) {
   // Text the system parser would turn into all ones (or a surprise) is no
   // dotted unicast address, wherever it came from.
   for (const char* text : {"abc", "localhost", "255.255.255.255", "0.0.0.0", "127.0.0.1junk", "999.1.1.1",
-                           "127.1", "0x7f.0.0.1", " 127.0.0.1", "1.2.3.4."}) {
+                           "127.1", "0x7f.0.0.1", " 127.0.0.1", "1.2.3.4.", "010.0.0.1"}) {
     PeerAddress bad;
     bad.SetUdp(text, peer.Port());
     EXPECT_EQ(session_->PostMsg(bad, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u) << text;

@@ -19,6 +19,8 @@ bool ParseDottedIpv4(const char* text, size_t maxLen, uint32_t* hostOrder) {
       ++i;
     }
     if (digits == 0 || digits > 3 || number > 255) return false;
+    // "010" is octal to the system parser and decimal to a reader: refused.
+    if (digits > 1 && text[i - digits] == '0') return false;
     value = (value << 8) | number;
   }
   if (i < maxLen && text[i] != '\0') return false;

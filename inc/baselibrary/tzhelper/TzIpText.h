@@ -9,7 +9,8 @@
 
 namespace tzip {
 
-// Exactly four decimal parts of one to three digits, each 0..255, separated by
+// Exactly four decimal parts of one to three digits, each 0..255 and without
+// a leading zero (which the system reads as octal), separated by
 // single dots, ending at a NUL or at maxLen characters; nothing before, after
 // or between. *hostOrder (may be null) gets the address in host order.
 bool ParseDottedIpv4(const char* text, size_t maxLen, uint32_t* hostOrder);
