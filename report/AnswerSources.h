@@ -32,7 +32,8 @@ class SecureAckSources {
   bool Accepts(const AsynModel::SptrISender& sender) const;
 
  private:
-  uint32_t m_ip[kRemembered] = {};    // host order; 0: free slot
+  uint32_t m_ip[kRemembered] = {};    // host order
+  // port 0: a free slot
   uint16_t m_port[kRemembered] = {};
   size_t m_next = 0;
 };
