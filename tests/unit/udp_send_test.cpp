@@ -321,14 +321,15 @@ TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndKeepsTheSocket) {
   SptrUdpSocketItem item;
   ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &item, false), 1);
   const size_t sockets = udp_->SocketCount();
+  const std::string body = "x";  // the contexts point at it
   for (int reliable = 0; reliable < 2; ++reliable) {
-    SptrPostMsgContext ctx = Context(session_, 5, "x");
+    SptrPostMsgContext ctx = Context(session_, 5, body);
     ctx->m_reliable = static_cast<uint8_t>(reliable);
     EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 0), item, ctx, nullptr), 39u);
   }
   EXPECT_TRUE(log.Contains("UDPIOProcess::UnReliableSendMsg() 发往127.0.0.1:0的数据被拒绝(目的地址错误),错误类型:10022"));
 
-  SptrPostMsgContext ctx = Context(session_, 6, "y");
+  SptrPostMsgContext ctx = Context(session_, 6, body);
   UDPIOData* data = UDPIOData::Create(UdpOp_Send);
   ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &data->stream, nullptr), 0u);
   data->context = ctx;
