@@ -70,7 +70,9 @@ bool RouterAccessManager::IpResetPass() {
   const uint32_t end = m_portRangeEnd.load();
   uint32_t p = start;
   for (; p <= end; ++p) {
-    const uint16_t tried = static_cast<uint16_t>(p + plat::GetTickCount() % 100);
+    // The offset never carries the port past 65535 (and round to a low port).
+    const uint32_t sum = p + plat::GetTickCount() % 100;
+    const uint16_t tried = static_cast<uint16_t>(sum <= 65535 ? sum : p);
     if (AsynModel::AsynManager::GetInstance()->SetDefaultUDPAddr(candidate, tried) == 0) {
       REPORT_LOG_ERROR("[Kelvarn][IPRESET]重新设置默认UDP地址成功, addr:%s:%u", candidate, tried);
       m_localPort.store(tried);

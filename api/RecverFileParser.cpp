@@ -13,12 +13,12 @@ const char* const kFileName = "/qosRecverIP.txt";
 
 namespace {
 
-// atoi as the C runtime defines it on this platform ((int)strtol), without
-// atoi's undefined result on overflow: strtol saturates, and the narrowing
-// to int and then to the u16 port is well defined.
+// The decimal number at the start of text (as atoi reads it), when it is a
+// port (1..65535); 0 otherwise, so that a number out of range never becomes
+// some other port by truncation.
 uint16_t PortFromText(const char* text) {
   const long v = strtol(text, nullptr, 10);
-  return static_cast<uint16_t>(static_cast<int>(v));
+  return v >= 1 && v <= 65535 ? static_cast<uint16_t>(v) : 0;
 }
 
 }  // namespace
@@ -48,10 +48,13 @@ bool ReadFirstToken(const char* path, char* token) {
   FILE* f = fopen(path, "rb");
   if (f == nullptr) return false;
   // %63s: skips leading whitespace and stops at the next, writing at most
-  // 63 characters and the NUL. EOF (an empty file) leaves the token empty.
+  // 63 characters and the NUL. EOF (an empty file) leaves the token empty;
+  // a read error (the path is a directory, say) counts as not opened.
   if (fscanf(f, "%63s", token) != 1) token[0] = 0;
+  const bool failed = ferror(f) != 0;
   fclose(f);
-  return true;
+  if (failed) token[0] = 0;
+  return !failed;
 }
 
 bool LoadRecverFile(const char* directory, DirectRecverAddr* target) {

@@ -20,8 +20,8 @@ extern const char* const kFileName;  // "/qosRecverIP.txt"
 
 // Splits a token at its first ':': the text before it becomes ip (at most
 // 63 characters, NUL-terminated), the decimal number at the start of the
-// text after it the port (atoi semantics, then the low 16 bits; 0 when
-// there is no number). A token without ':' is taken whole as the ip, and
+// text after it the port (atoi semantics; 0 when there is no number or it is
+// not 1..65535). A token without ':' is taken whole as the ip, and
 // the number at its start as the port ("10.1.2.3" gives port 10).
 void ParseToken(const char* token, char* ip /* kTokenCapacity */, uint16_t* port);
 
@@ -29,7 +29,7 @@ void ParseToken(const char* token, char* ip /* kTokenCapacity */, uint16_t* port
 // bytes): leading whitespace is skipped, then at most 63 characters are
 // taken. The rest of a longer token is left unread: the token is its first
 // 63 characters. An empty file gives an empty token. False when the file
-// cannot be opened (token is then empty).
+// cannot be opened or read, a directory included (token is then empty).
 bool ReadFirstToken(const char* path, char* token /* kTokenCapacity */);
 
 // The configuration-file step of SetVeltraneDir: forms the path, logs it,

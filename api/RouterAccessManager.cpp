@@ -15,6 +15,7 @@
 #include "report/ReportCommands.h"
 #include "report/StprcGroupTable.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzIpText.h"
 #include "tzhelper/TzThread.h"
 
 namespace {
@@ -110,6 +111,12 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
   if (localIp == nullptr || localIp[0] == 0) {
     REPORT_LOG_WARN("[Kelvarn] 输入的ip地址为空！！");
     return Init_NoLocalIp;
+  }
+  uint32_t parsedLocal = 0;
+  if (!tzip::ParseDottedIpv4(localIp, 16, &parsedLocal) || parsedLocal == 0xFFFFFFFFu) {
+    // Nothing could be bound to it: refused like an address that cannot be bound.
+    REPORT_LOG_ERROR("[Kelvarn] 输入的本地Ip地址无效:%.64s", localIp);
+    return Init_BindFailed;
   }
   char storedIp[16];
   {

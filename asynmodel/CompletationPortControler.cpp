@@ -113,7 +113,7 @@ uint32_t CompletationPortControler::Send(SOCKET_ITEM* item, PerIO* perio, void* 
   ReleaseAdmission();
   item->Release();
   Log::writeWarning(AsynLogCategory, kLogCompletionPort, "CompletationPortControler::Send WSASend失败，错误类型=%d。", err);
-  return CPC_SocketFailed;
+  return udp && plat::IsDestinationError(err) ? CPC_BadDestination : CPC_SocketFailed;
 }
 
 // Thread contract: any thread. Ownership as Send.

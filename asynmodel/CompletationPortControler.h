@@ -37,6 +37,7 @@ enum CpcResult : uint32_t {
   CPC_WrongPerIO = 36,
   CPC_Closed = 37,
   CPC_SocketFailed = 38,
+  CPC_BadDestination = 39,  // a UDP send refused for its destination; the socket is fine
   CPC_BadArgs = 40,
 };
 

@@ -16,6 +16,7 @@
 #include "asynmodel/net/UDPSender.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
+#include "tzhelper/TzIpText.h"
 
 namespace AsynModel {
 
@@ -67,8 +68,14 @@ bool UdpUsable(const PeerAddress& dest) {
   return udpOnly.Usable();
 }
 
-// Host-order IPv4 of dotted text (what the standard parser makes of it).
-uint32_t ParseIp(const char* text) { return plat::NetToHost32(plat::InetAddr(text)); }
+// Host-order IPv4 of a destination's text. Every address the library sends
+// to passes here, wherever it came from (a server's answer, the receiver
+// file, the conversion map, a host record's own destination): text that is
+// not a dotted unicast address is refused before anything is sent, instead of
+// becoming the all-ones address that the system parser makes of it.
+bool ParseIp(const char (&text)[16], uint32_t* hostIp) {
+  return tzip::ParseUnicastIpv4(text, sizeof(text), hostIp);
+}
 
 }  // namespace
 
@@ -84,6 +91,8 @@ uint32_t Session::PostMsg(const PeerAddress& dest, uint32_t destSid, uint32_t ms
   // Usable only through its TCP fields but sent over UDP: there is no UDP
   // address to send to, so it is refused like any unusable destination.
   if (transport != Transport_TCP && !UdpUsable(dest)) return Send_BadDestination;
+  uint32_t remoteIp = 0;
+  if (!ParseIp(transport != Transport_TCP ? dest.udp_ip : dest.tcp_ip, &remoteIp)) return Send_BadDestination;
 
   PostMsgContext* raw = PostMsgContext::Create();
   if (!raw) return Send_NoMemory;
@@ -100,7 +109,7 @@ uint32_t Session::PostMsg(const PeerAddress& dest, uint32_t destSid, uint32_t ms
   SptrSession self(this);  // held across the send, dropped after it
   if (transport != Transport_TCP) {
     if (length > kMaxUdpBody) return Send_TooLarge;
-    const plat::SockAddrIn remote = plat::MakeAddr(ParseIp(dest.udp_ip), dest.udp_port);
+    const plat::SockAddrIn remote = plat::MakeAddr(remoteIp, dest.udp_port);
     TzSptr<UDPSender> sender(new UDPSender(localIp, localPort, remote));  // pooled: may be null
     if (!sender) return Send_NoMemory;
     raw->m_sender = SptrISender(sender.get());
@@ -108,7 +117,7 @@ uint32_t Session::PostMsg(const PeerAddress& dest, uint32_t destSid, uint32_t ms
   }
 
   if (length > kMaxTcpBody) return Send_TooLarge;
-  TzSptr<TCPSender> sender(new TCPSender(ParseIp(dest.tcp_ip), dest.tcp_port, localIp, localPort));
+  TzSptr<TCPSender> sender(new TCPSender(remoteIp, dest.tcp_port, localIp, localPort));
   if (!sender) return Send_NoMemory;
   raw->m_sender = SptrISender(sender.get());
   return sender->AsynSendEx(context, self);

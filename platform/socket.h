@@ -65,6 +65,11 @@ enum SocketError : int {
   kSockHostUnreach = 10065,
   kSockOther = -1,
 };
+// Whether err refused one send for its destination (the address or route, not
+// the socket): such a send fails alone and the socket stays in use. Every
+// other send error means the socket itself is unusable.
+bool IsDestinationError(int err);
+
 // The calling thread's last error: set by a failed call below, by a failed
 // CompletionPort start, and by a CompletionPort::Get that hands out a failed
 // operation (as a failed dequeue sets the last error on Windows).

@@ -8,12 +8,14 @@
 #include "report/ReportCallInfoReqSession.h"
 #include "report/ReportCommands.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 int32_t ReportCallInfoReqSession::OnAdjustMediaArrived(const uint8_t* data, uint32_t length, uint32_t srcSid,
                                                        const AsynModel::SptrISender& sender) {
   report::AdjustNotify n;
   if (report::ReadAdjustNotify(data, length, &n) != 0) {
-    QosLogError(FacadeLogCategory, FacadeLogSubType,
+    static TzWarnLimiter limiter(FacadeLogCategory, FacadeLogSubType, "[Kelvarn]【Adjust】bad 6003");
+    if (limiter.Admit()) QosLogError(FacadeLogCategory, FacadeLogSubType,
                 "[Kelvarn]【Adjust】接收到LogReceiver的修改媒体通知，内容有误(RecvLen:%d,StruLen:%d)",
                 static_cast<int>(length), static_cast<int>(report::kAdjustNotifyBytes));
     return -1;

@@ -15,6 +15,7 @@
 #include "report/ReportCommands.h"
 #include "report/SecureCommands.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzIpText.h"
 
 using AsynModel::PeerAddress;
 
@@ -78,11 +79,11 @@ int32_t ReportCallInfoReqSession::OnMessage(uint32_t msgId, const uint8_t* data,
     case report::Report_LOCAL_REP_CMD: return OnReportLocalRepCmdArrived(data, length);
     case report::Report_LOCAL_QOSINFO_CMD: return OnReportLocalQosinfoCmdArrived(data, length);
     case report::Report_LOCAL_QOSINFO_CMD_NEW: return OnReportLocalQosinfoCmdArrivedNew(data, length);
-    case report::Report_SECURE_ACK_CMD: return OnSecureAckArrived(data, length);
+    case report::Report_SECURE_ACK_CMD: return OnSecureAckArrived(data, length, sender);
     case report::Report_RECEIVERS_RESP_CMD: return OnReceiversRespArrived(data, length, sender);
     case report::Report_LOG_RESP_CMD: return OnReportLogRespArrived(data, length, sender);
     case report::Report_RC_ADDR_CMD: return OnReportRCAddrArrived(data, length);
-    case report::Stprc_ADDR_RESP_CMD: return OnStpAddrRespArrived(data, length);
+    case report::Stprc_ADDR_RESP_CMD: return OnStpAddrRespArrived(data, length, sender);
     case report::Report_CONFIG_DIR_CMD: return OnConfigDirArrived(data, length);
     case report::Adjust_MEDIA_NOTIFY_CMD: return OnAdjustMediaArrived(data, length, srcSid, sender);
     case report::Report_RECVER_ADDR_MAP_CMD: return OnRecverAddrMapUpdated();
@@ -188,6 +189,7 @@ int32_t ReportCallInfoReqSession::OnReportLocalQosinfoCmdArrivedNew(const uint8_
                      static_cast<int>(rc), dest->udp_ip, dest->udp_port);
   } else {
     REPORT_LOG_DEBUG("[Kelvarn]OnReportLocalQosinfoCmdArrivedNew PostMsg succ,QosDetailInfo serialnum=%u", serialnum);
+    m_ackSources.Remember(*dest);
     m_flow.Add(length);
     ++m_secureOut;
     REPORT_LOG_DEBUG("[Kelvarn]OnReportLocalQosinfoCmdArrivedNew PostMsg succ , destip:%s,destport:%d",
@@ -196,7 +198,12 @@ int32_t ReportCallInfoReqSession::OnReportLocalQosinfoCmdArrivedNew(const uint8_
   return 0;
 }
 
-int32_t ReportCallInfoReqSession::OnSecureAckArrived(const uint8_t* data, uint32_t length) {
+int32_t ReportCallInfoReqSession::OnSecureAckArrived(const uint8_t* data, uint32_t length,
+                                                     const AsynModel::SptrISender& sender) {
+  if (!m_ackSources.Accepts(sender)) {
+    report::IgnoredAnswer(report::Report_SECURE_ACK_CMD, sender, "not where the secured packets go");
+    return 0;
+  }
   const size_t count = report::SerialCount(data, length);
   for (size_t i = 0; i < count; ++i) {
     m_lastAckTick = plat::GetTickCount();
@@ -272,9 +279,8 @@ void ReportCallInfoReqSession::SetServerAddrList(const PeerAddress* addrs, uint3
   for (uint32_t i = 0; i < count; ++i) list[i] = addrs[i];
 
   PeerAddress& first = list[0];
-  // inet_addr of text that does not parse is all ones, which counts as set.
-  const bool usable = (plat::InetAddr(first.udp_ip) != 0 && first.udp_port != 0) ||
-                      (plat::InetAddr(first.tcp_ip) != 0 && first.tcp_port != 0);
+  const bool usable = (tzip::ParseUnicastIpv4(first.udp_ip, sizeof(first.udp_ip), nullptr) && first.udp_port != 0) ||
+                      (tzip::ParseUnicastIpv4(first.tcp_ip, sizeof(first.tcp_ip), nullptr) && first.tcp_port != 0);
   if (!usable) {
     REPORT_LOG_WARN("[Kelvarn]获取LogReceiver服务器地址无效%s：%d", first.udp_ip, first.udp_port);
   } else {

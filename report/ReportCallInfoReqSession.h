@@ -16,6 +16,7 @@
 
 #include "asynmodel/PeerAddress.h"
 #include "asynmodel/Session.h"
+#include "report/AnswerSources.h"
 #include "report/CallLogCacheList.h"
 #include "report/FlowCounter.h"
 #include "report/LocalCommands.h"
@@ -91,7 +92,7 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   // Plain and secured roads, acknowledgements, the conversion map update.
   int32_t OnReportLocalQosinfoCmdArrived(const uint8_t* data, uint32_t length);
   int32_t OnReportLocalQosinfoCmdArrivedNew(const uint8_t* data, uint32_t length);
-  int32_t OnSecureAckArrived(const uint8_t* data, uint32_t length);
+  int32_t OnSecureAckArrived(const uint8_t* data, uint32_t length, const AsynModel::SptrISender& sender);
   int32_t OnRecverAddrMapUpdated();
   // Call-log reporting (ReportCallLog.cpp).
   int32_t OnReportLocalRepCmdArrived(const uint8_t* data, uint32_t length);
@@ -108,7 +109,8 @@ class ReportCallInfoReqSession : public AsynModel::Session,
 
   // STPRC discovery (ReportStprc.cpp).
   int32_t OnReportRCAddrArrived(const uint8_t* data, uint32_t length);
-  int32_t OnStpAddrRespArrived(const uint8_t* data, uint32_t length);
+  int32_t OnStpAddrRespArrived(const uint8_t* data, uint32_t length, const AsynModel::SptrISender& sender);
+  bool FromStprcServer(const AsynModel::SptrISender& sender) const;
   int32_t OnConfigDirArrived(const uint8_t* data, uint32_t length);
   int32_t OnStprcRequestTimer();
   // Timer 7 is one chain: a new list moves its next tick instead of arming
@@ -167,6 +169,7 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   uint64_t m_bytesIn = 0;
   uint64_t m_bytesOut = 0;
 
+  report::SecureAckSources m_ackSources;  // where 1120 may come from
   uint32_t m_lastAckTick;
   uint32_t m_lastEmptyLogTick;
   uint32_t m_meetId = 0;  // printed in the flow line; nothing assigns it

@@ -11,6 +11,8 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "tzhelper/TzIpText.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 using AsynModel::PeerAddress;
 
@@ -119,14 +121,33 @@ int32_t ReportCallInfoReqSession::OnStprcRequestTimer() {
   return 0;
 }
 
-int32_t ReportCallInfoReqSession::OnStpAddrRespArrived(const uint8_t* data, uint32_t length) {
+bool ReportCallInfoReqSession::FromStprcServer(const AsynModel::SptrISender& sender) const {
+  if (report::FromInsideProcess(sender)) return true;
+  for (const auto& group : m_stprc)
+    for (const PeerAddress& entry : group)
+      if (report::SenderIs(sender, entry)) return true;
+  return false;
+}
+
+int32_t ReportCallInfoReqSession::OnStpAddrRespArrived(const uint8_t* data, uint32_t length,
+                                                       const AsynModel::SptrISender& sender) {
+  if (!FromStprcServer(sender)) {
+    report::IgnoredAnswer(report::Stprc_ADDR_RESP_CMD, sender, "not an STPRC server that was asked");
+    return 0;
+  }
   report::StpAddrResp resp;
+  static TzWarnLimiter badAnswer(ReportLogCategory, ReportLogSubType, "[Kelvarn] bad 6802");
   if (report::ReadStpAddrResp(data, length, &resp) != 0) {
-    REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！");
+    if (badAnswer.Admit()) REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！");
     return -1;
   }
   if (resp.result != 0) {
-    REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址结果不为0(%d)，无可用地址，不做处理！！！", static_cast<int>(resp.result));
+    if (badAnswer.Admit()) REPORT_LOG_ERROR("[Kelvarn]STP发送来的地址结果不为0(%d)，无可用地址，不做处理！！！", static_cast<int>(resp.result));
+    return 0;
+  }
+  if (!tzip::ParseUnicastIpv4(resp.ip, sizeof(resp.ip), nullptr) || resp.port == 0) {
+    // Taking it would stop the asking for a day with nowhere to send to.
+    report::IgnoredAnswer(report::Stprc_ADDR_RESP_CMD, sender, "names no usable address");
     return 0;
   }
   PeerAddress server;

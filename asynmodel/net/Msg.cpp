@@ -7,6 +7,7 @@
 #include "asynmodel/UserDataInfo.h"
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -108,7 +109,8 @@ bool ConstructRecvEvent(MemStream* stream, uint32_t received, uint32_t ioHeadOff
   bool tooShort = received < ioHeadOffset || received - ioHeadOffset < Msg::kWireHeader;
   bool unreadable = !stream || !stream->Buffer() || received > stream->Capacity() || ioHeadOffset == 0;
   if (tooShort || unreadable || !out) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ConstructRecvEvent() 反序列化Msg失败.");
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ConstructRecvEvent()");
+    if (limiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ConstructRecvEvent() 反序列化Msg失败.");
     delete msg;
     return false;
   }

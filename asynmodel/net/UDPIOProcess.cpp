@@ -17,6 +17,7 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -266,13 +267,28 @@ uint32_t UDPIOProcess::SetDefaultIPPort(uint32_t ip, uint16_t port) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::SetDefaultIPPort() 设置默认地址失败");
     return Udp_DefaultFailed;
   }
+  Key old{0, 0};
+  uint32_t oldSn = 0;
   {
     ExclusiveGuard guard(m_defaultLock);
+    old = Key{m_defaultIp, m_defaultPort};
+    oldSn = m_defaultSn;
     m_defaultIp = item->m_localIp;
     m_defaultPort = item->m_localPort;
     m_defaultSn = item->m_sn;
   }
   Log::writeMessage(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::SetDefaultIPPort() 设置默认地址成功");
+  // The address moved: the old socket would otherwise stay open and keep
+  // receiving for nobody. It is no longer the default, so no observer runs.
+  if (oldSn != 0 && oldSn != item->m_sn) {
+    SptrUdpSocketItem previous;
+    {
+      SharedGuard table(m_tableLock);
+      auto it = m_items.find(old);
+      if (it != m_items.end() && it->second->m_sn == oldSn) previous = it->second;
+    }
+    if (previous) PopAndCloseSocketFromTheTable(previous);
+  }
   return Udp_OK;
 }
 
@@ -360,7 +376,8 @@ int UDPIOProcess::RecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, Event* e
   // A reliable datagram or ACK shorter than its 12-byte header has no sn.
   if (ok && buf[kUdpOffReliable] == 1 && received < kUdpHeaderReliable) ok = false;
   if (!ok) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::RecvPerIOProc()");
+    if (limiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::RecvPerIOProc() 收到RecvPerIO，收到的包大小[%u Byte]或者内容错误，相应的SocketItem[sn=%u].",
                       received, item->m_sn);
     delete data;
@@ -436,6 +453,8 @@ uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const S
                       "UDPIOProcess::UnReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
                       item->m_sn);
     PopAndCloseSocketFromTheTable(item);
+  } else if (rc == Udp_BadDestination) {
+    OnSendFailed("UnReliableSendMsg", item.get(), remote, plat::LastSocketError());
   }
   delete data;
   return rc;
@@ -445,10 +464,14 @@ int UDPIOProcess::UnAliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIO
                                       Event* event) {
   PostMsgContext* context = data->context.get();
   if (!success) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=%u]实效,SocketItem被删除.",
-                      item ? item->m_sn : 0u);
-    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    if (plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("UnAliableSendFinish", item, data->remote, data->overlapped.error);
+    } else {
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=%u]实效,SocketItem被删除.",
+                        item ? item->m_sn : 0u);
+      if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    }
   }
   if (context && context->WantsReceipt(success)) {
     FillReceipt(context, success ? UdpReceipt_OK : UdpReceipt_SendFailed, event);
@@ -456,6 +479,24 @@ int UDPIOProcess::UnAliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIO
   }
   delete data;
   return UdpProc_Nothing;
+}
+
+void UDPIOProcess::OnSendFailed(const char* where, UDP_SOCKET_ITEM* item, const plat::SockAddrIn& remote,
+                                int err) {
+  if (!plat::IsDestinationError(err)) {
+    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+    return;
+  }
+  // The host or a peer chose the destination; many such sends must not
+  // flood the log.
+  static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess send refused for its destination");
+  if (!limiter.Admit()) return;
+  char text[16] = {};
+  plat::InetNtoa(remote.addrBe, text);
+  Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                    "UDPIOProcess::%s() 发往%s:%u的数据被拒绝(目的地址错误),错误类型:%d,SocketItem[sn=%u]保留.",
+                    where, text, static_cast<unsigned>(plat::NetToHost16(remote.portBe)), err,
+                    item ? item->m_sn : 0u);
 }
 
 void UDPIOProcess::FillReceipt(PostMsgContext* context, int16_t code, Event* event) {

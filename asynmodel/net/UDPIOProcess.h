@@ -22,6 +22,7 @@
 #include "asynmodel/Event.h"
 #include "asynmodel/net/AliableUdpACKTable.h"
 #include "asynmodel/net/IOProcessor.h"
+#include "asynmodel/net/PeerFlightQuota.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/UDPDuplicateFilter.h"
 #include "asynmodel/net/UDPIOData.h"
@@ -47,8 +48,10 @@ enum UdpResult : uint32_t {
   Udp_NoSocketItem = 31,
   Udp_DefaultFailed = 33,
   Udp_SocketFailed = 38,  // passed through from the controller
+  Udp_BadDestination = 39,  // refused for its destination; the socket stays
   Udp_NoRecvRecord = 64,
   Udp_AckPushFailed = 70,
+  Udp_PeerBusy = 71,  // kMaxPerPeer reliable datagrams already wait for this peer's ACK
 };
 
 // Results of UDPProc and the handlers behind it (what the worker does).
@@ -146,6 +149,7 @@ class UDPIOProcess : public IOProcessor {
 
   // Test hooks.
   AliableUdpACKTable& AckTable() { return m_ackTable; }
+  PeerFlightQuota& FlightQuota() { return m_flightQuota; }
   UDPDuplicateFilter& DuplicateFilter() { return m_dupFilter; }
   void SetSnForTest(uint32_t value) { m_sn.store(value); }
 
@@ -165,6 +169,9 @@ class UDPIOProcess : public IOProcessor {
   // A SendResultEvent for context (word2: a new counted reference that the
   // event owns) with the code and transport marker 1.
   static void FillReceipt(PostMsgContext* context, int16_t code, Event* event);
+  // A send that failed: a destination error fails alone (one rate-limited
+  // line), any other error closes the socket. err is a SocketError.
+  void OnSendFailed(const char* where, UDP_SOCKET_ITEM* item, const plat::SockAddrIn& remote, int err);
   // A reply sender for a received datagram; null when none can be made.
   static SptrISender MakeReplySender(UDP_SOCKET_ITEM* item, const plat::SockAddrIn& source);
 
@@ -174,6 +181,7 @@ class UDPIOProcess : public IOProcessor {
   std::atomic<uint8_t> m_closing{0};  // set under m_tableLock
   SessionTimer m_resendTimer;  // set once, before traffic, by SetQuickTimer
   AliableUdpACKTable m_ackTable;
+  PeerFlightQuota m_flightQuota;  // outlives every resend context (the processor lives for the process)
   UDPDuplicateFilter m_dupFilter;
   std::atomic<uint8_t> m_stopEvent{0};  // signalled by Destroy
   std::atomic<uint32_t> m_sn;

@@ -28,6 +28,7 @@
 #include "platform/clock.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -66,13 +67,26 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
     return Udp_SerializeFailed;
   }
 
+  if (!m_flightQuota.Acquire(remote)) {
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess reliable send over the peer cap");
+    if (limiter.Admit()) {
+      char text[16] = {};
+      plat::InetNtoa(remote.addrBe, text);
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::ReliableSendMsg() 发往%s:%u的可靠数据已有%u个未确认,拒绝发送.", text,
+                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), PeerFlightQuota::kMaxPerPeer);
+    }
+    return Udp_PeerBusy;
+  }
   SptrUDPResendContext resend(
       UDPResendContext::Create(sn, plat::NowMs(), context->m_timeLimitMs, item));
   if (!resend) {
+    m_flightQuota.Release(remote);
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::ReliableSendMsg() 创建SptrUDPResendContext失败.");
     return Udp_NoMemory;
   }
+  resend->HoldQuota(&m_flightQuota, remote);
   UDPIOData* data = UDPIOData::Create(UdpOp_Send);
   if (!data) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ReliableSendMsg() 创建UDPIOData失败.");
@@ -112,6 +126,8 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
                       "UDPIOProcess::ReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
                       item->m_sn);
     PopAndCloseSocketFromTheTable(item);
+  } else if (rc == Udp_BadDestination) {
+    OnSendFailed("ReliableSendMsg", item.get(), remote, plat::LastSocketError());
   }
   // The caller has the code; a send that never started gets no receipt.
   m_ackTable.Erase(sn);
@@ -124,7 +140,9 @@ int UDPIOProcess::AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIODa
   const uint8_t* buf = data->stream->Buffer();
   if (buf[kUdpOffAck] == 1) {
     // An ACK we sent: nothing waits for it.
-    if (!success) {
+    if (!success && plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("AliableSendFinish", item, data->remote, data->overlapped.error);
+    } else if (!success) {
       if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
       Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                         "UDPIOProcess::AliableSendFinish() 收到一个ACK发送完成包,相应的SocketItem[sn=%u]失效,SocketItem被删除.",
@@ -137,10 +155,14 @@ int UDPIOProcess::AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIODa
   const uint32_t sn = RecordSn(data);
   int16_t code;
   if (!success) {
-    if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::AliableSendFinish() 收到一个可靠数据发送完成包,相应的SocketItem[sn=%u],SocketItem被删除.",
-                      item ? item->m_sn : 0u);
+    if (plat::IsDestinationError(data->overlapped.error)) {
+      OnSendFailed("AliableSendFinish", item, data->remote, data->overlapped.error);
+    } else {
+      if (item) PopAndCloseSocketFromTheTable(SptrUdpSocketItem(item));
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::AliableSendFinish() 收到一个可靠数据发送完成包,相应的SocketItem[sn=%u],SocketItem被删除.",
+                        item ? item->m_sn : 0u);
+    }
     code = UdpReceipt_SendFailed;
   } else {
     if (!m_ackTable.Find(sn)) {
@@ -205,10 +227,14 @@ int UDPIOProcess::OnReSendTimeOut(uint16_t reason, void* record) {
     const uint32_t rc = m_cpc->Send(resend->m_item.get(), data, data->stream->Buffer(),
                                     data->stream->DataLength());
     if (rc == 0) return 0;  // the next completion comes to AliableSendFinish
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::OnReSendTimeOut() SocketItem[sn = %u]完成端口发送包失败,超时重发次数[num = %u].",
-                      resend->m_item ? resend->m_item->m_sn : 0u, resend->m_sendCount);
-    PopAndCloseSocketFromTheTable(resend->m_item);
+    if (rc == Udp_BadDestination) {
+      OnSendFailed("OnReSendTimeOut", resend->m_item.get(), data->remote, plat::LastSocketError());
+    } else {
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::OnReSendTimeOut() SocketItem[sn = %u]完成端口发送包失败,超时重发次数[num = %u].",
+                        resend->m_item ? resend->m_item->m_sn : 0u, resend->m_sendCount);
+      PopAndCloseSocketFromTheTable(resend->m_item);
+    }
     code = UdpReceipt_SendFailed;
   }
 
@@ -259,7 +285,8 @@ int UDPIOProcess::AliableRecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, E
   }
 
   if (sn == 0) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::AliableRecvPerIOProc() sn 0");
+    if (limiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::AliableRecvPerIOProc() 收到的PerIO数据错误SN为0，相应的SocketItem[sn=%u].",
                       item->m_sn);
     delete data;

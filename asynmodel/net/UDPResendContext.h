@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "asynmodel/net/PeerFlightQuota.h"
 #include "asynmodel/net/UDPSocketItem.h"
 #include "tzhelper/TzMemAlloc.h"
 
@@ -27,6 +28,12 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
   void Release();
 
   bool HasLimit() const { return m_limitMs != kNoLimit; }
+  // The context now holds one unit of quota for peer, given back when the
+  // context goes (the datagram's last completion or time-out has run).
+  void HoldQuota(PeerFlightQuota* quota, const plat::SockAddrIn& peer) {
+    m_quota = quota;
+    m_quotaPeer = peer;
+  }
 
   uint32_t m_sn = 0;
   int64_t m_start = 0;                // framework clock, ms
@@ -36,8 +43,12 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
 
  private:
   UDPResendContext() = default;
-  ~UDPResendContext() = default;
+  ~UDPResendContext() {
+    if (m_quota) m_quota->Release(m_quotaPeer);
+  }
   std::atomic<uint32_t> m_refCount{0};
+  PeerFlightQuota* m_quota = nullptr;
+  plat::SockAddrIn m_quotaPeer{};
 };
 typedef TzSptr<UDPResendContext> SptrUDPResendContext;
 

@@ -2,6 +2,7 @@
 
 #include "asynmodel/net/Msg.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {
 
@@ -65,8 +66,13 @@ UdpCheck CheckDataPacketValid(const uint8_t* data, uint32_t received, uint32_t c
 
   // A datagram too short to hold its version field shows version 0.
   const uint16_t version = readable >= 2 ? wire::GetU16(data + kUdpOffVersion) : 0;
+  // Each kind of bad datagram has its own rate limit: a flood of junk must
+  // not rotate the log away.
+  static TzWarnLimiter versionLimiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::CheckDataPacketValid() version");
+  static TzWarnLimiter lengthLimiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::CheckDataPacketValid() length");
+  static TzWarnLimiter checksumLimiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::CheckDataPacketValid() checksum");
   if (version != kUdpVersion) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    if (versionLimiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:%u,期待版本:1",
                       static_cast<unsigned>(version));
     return UdpCheck_Version;
@@ -74,14 +80,14 @@ UdpCheck CheckDataPacketValid(const uint8_t* data, uint32_t received, uint32_t c
 
   // Anything shorter than the smallest header cannot describe itself.
   if (readable < kUdpHeaderUnreliable || wire::GetU16(data + kUdpOffLength) != received) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    if (lengthLimiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的长度错误.");
     return UdpCheck_Length;
   }
 
   if (wire::GetU16(data + kUdpOffChecksum) !=
       UdpChecksum(data + kUdpOffReliable, readable - kUdpOffReliable)) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+    if (checksumLimiter.Admit()) Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::CheckDataPacketValid() 数据的校验和错误.");
     return UdpCheck_Checksum;
   }

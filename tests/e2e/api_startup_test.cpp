@@ -36,11 +36,16 @@ TEST(StartUp, SecondCallReturns15AndKeepsTheBoundAddress) {
   EXPECT_EQ(first.ep, r.from);
 }
 
-TEST(StartUp, EmptyLocalIpGivesMinus11) {
+TEST(StartUp, EmptyLocalIpGivesMinus11AndOneThatDoesNotParse23) {
   TestServer stprc;
   LogCollector log;
   EXPECT_EQ(-11, InitVeltrane(0, 0, "", 0, 0, 0, "127.0.0.1", stprc.Port()));
   EXPECT_TRUE(log.WaitFor("[Kelvarn] 输入的ip地址为空！！"));
+  // These used to start (0) and then bind whatever the system made of them.
+  for (const char* bad : {"not.an.ip", "999.1.1.1", "127.0.0.1junk", "255.255.255.255"}) {
+    EXPECT_EQ(23, InitVeltrane(0, 0, bad, 0, 0, 0, "127.0.0.1", stprc.Port())) << bad;
+    EXPECT_TRUE(log.WaitFor(std::string("[Kelvarn] 输入的本地Ip地址无效:") + bad));
+  }
   std::vector<uint8_t> record = Pattern(10, 1);
   EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
 }

@@ -80,6 +80,12 @@ TEST(RecverConfigFile, EmptyFileSwitchesTheAddressOffAndAMissingOneKeepsIt) {
   EXPECT_EQ(5, target.Get().port);
   EXPECT_EQ(1u, cap.Count("[Kelvarn]从配置文件解析服务器地址,打开直发文件失败"));
   EXPECT_FALSE(RecverFile::LoadRecverFile(nullptr, &target));
+  // A directory of that name opened but could not be read, and switched the
+  // address off; an unreadable path changes nothing.
+  fs::create_directory(fs::path(dir.str()) / "qosRecverIP.txt");
+  EXPECT_FALSE(RecverFile::LoadRecverFile(dir.str().c_str(), &target));
+  EXPECT_EQ(5, target.Get().port);
+  fs::remove(fs::path(dir.str()) / "qosRecverIP.txt");
 
   dir.Write("");
   EXPECT_TRUE(RecverFile::LoadRecverFile(dir.str().c_str(), &target));
@@ -95,11 +101,11 @@ TEST(RecverConfigFile, OnlyTheFirstTokenIsReadAndCutAt63) {
   EXPECT_EQ(7000, v.port);
 
   // 200 characters, the colon far beyond the 63 read: all 63 become the ip,
-  // and their (overflowing) number saturates like the C runtime's atoi.
+  // and their number, far beyond any port, gives none.
   const std::string token = std::string(150, '7') + ":8000" + std::string(45, 'x');
   const DirectRecverAddr::Value w = LoadFrom(dir, token);
   EXPECT_EQ(std::string(63, '7'), w.ip);
-  EXPECT_EQ(65535, w.port);
+  EXPECT_EQ(0, w.port);
 }
 
 TEST(RecverConfigFile, TokenSplitting) {
@@ -113,8 +119,11 @@ TEST(RecverConfigFile, TokenSplitting) {
       {"10.1.2.3:", "10.1.2.3", 0},
       {"10.1.2.3:80:90", "10.1.2.3", 80},  // the first colon
       {":7000", "", 7000},
-      {"h:70000", nullptr, 70000 - 65536},  // low 16 bits, as a u16 field keeps it
-      {"h:-1", nullptr, 65535},
+      // Out of 1..65535 is no port (it used to be cut to 16 bits).
+      {"h:70000", nullptr, 0},
+      {"h:-1", nullptr, 0},
+      {"h:99999999999", nullptr, 0},
+      {"h:65535", nullptr, 65535},
       {"h:abc", nullptr, 0},
   };
   for (const Case& c : cases) {

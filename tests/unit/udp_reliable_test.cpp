@@ -8,6 +8,7 @@
 #include "asynmodel/net/UDPResendContext.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "udp_test_util.h"
+#include "wait_util.h"
 
 using namespace udptest;
 
@@ -209,4 +210,21 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
       "UDPIOProcess::ReliableSendMsg() 输入的用户数据过大[2049 Byte],超过了系统规定的长度2048 Byte."));
   EXPECT_EQ(udp_->NextSn(), 702u);
   EXPECT_EQ(udp_->AckTable().Size(), inFlight);
+}
+
+// A peer that never acknowledges used to get every reliable datagram six
+// times with no bound on how many were waiting: each request it sent became
+// six datagrams and a resend record. At most kMaxPerPeer now wait per peer.
+TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
+  Peer silent, other;
+  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(silent, 300 + i, "x", 1, 1000, Receipt_Both), 0u);
+  EXPECT_EQ(SendTo(silent, 399, "x", 1, 1000, Receipt_Both), 71u);
+  EXPECT_EQ(SendTo(other, 400, "y", 1, 1000), 0u);  // another peer is not affected
+  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, silent.Port())), cap);
+  // Once the cap's datagrams have timed out, the peer may be sent to again.
+  Drive(silent, 3000, [&](const std::vector<Arrival>&) { return session_->Receipts().size() >= cap; });
+  ASSERT_TRUE(session_->WaitReceipts(cap));
+  ASSERT_TRUE(WaitUntil([&] { return udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, silent.Port())) == 0; }));
+  EXPECT_EQ(SendTo(silent, 401, "x", 1, 1000), 0u);
 }

@@ -102,6 +102,14 @@ TEST_F(UdpSend, BadDestinationIsRefusedWith27BeforeAnythingIsAllocated) {
   std::strcpy(tcpOnly.tcp_ip, "127.0.0.1");
   tcpOnly.tcp_port = peer.Port();  // usable, but not over UDP
   EXPECT_EQ(session_->PostMsg(tcpOnly, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
+  // Text the system parser would turn into all ones (or a surprise) is no
+  // dotted unicast address, wherever it came from.
+  for (const char* text : {"abc", "localhost", "255.255.255.255", "0.0.0.0", "127.0.0.1junk", "999.1.1.1",
+                           "127.1", "0x7f.0.0.1", " 127.0.0.1", "1.2.3.4.", "010.0.0.1"}) {
+    PeerAddress bad;
+    bad.SetUdp(text, peer.Port());
+    EXPECT_EQ(session_->PostMsg(bad, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u) << text;
+  }
 
   EXPECT_EQ(PoolCounters<PostMsgContext>().systemBlocks, contexts);
   EXPECT_EQ(PoolCounters<UDPSender>().systemBlocks, senders);
@@ -302,4 +310,52 @@ TEST_F(UdpSend, FailedSendCompletionGivesCode1ForMode2AndRemovesTheSocket) {
   EXPECT_EQ(r.transport, 1);
   EXPECT_EQ(r.msgId, 77u);
   EXPECT_EQ(r.body, body);
+}
+
+// A send refused for its destination (here port 0, which the system refuses
+// at once) used to close the shared socket, so one bad address silenced all
+// receiving. It now fails alone with 39, also when the failure comes back
+// through a completion, and the socket keeps working.
+TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndKeepsTheSocket) {
+  LogCapture log;
+  SptrUdpSocketItem item;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &item, false), 1);
+  const size_t sockets = udp_->SocketCount();
+  const std::string body = "x";  // the contexts point at it
+  for (int reliable = 0; reliable < 2; ++reliable) {
+    SptrPostMsgContext ctx = Context(session_, 5, body);
+    ctx->m_reliable = static_cast<uint8_t>(reliable);
+    EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 0), item, ctx, nullptr), 39u);
+  }
+  EXPECT_TRUE(log.Contains("UDPIOProcess::UnReliableSendMsg() 发往127.0.0.1:0的数据被拒绝(目的地址错误),错误类型:10022"));
+
+  SptrPostMsgContext ctx = Context(session_, 6, body);
+  UDPIOData* data = UDPIOData::Create(UdpOp_Send);
+  ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &data->stream, nullptr), 0u);
+  data->context = ctx;
+  data->remote = plat::MakeAddr(0x7F000001, 0);
+  data->overlapped.error = plat::kSockAccess;
+  Event ev;
+  SptrISender none;
+  EXPECT_EQ(udp_->UDPProc(item.get(), false, data, &ev, &none), UdpProc_Nothing);
+
+  EXPECT_TRUE(item->IsValid());
+  EXPECT_EQ(udp_->SocketCount(), sockets);
+  Peer peer;
+  ASSERT_EQ(SendTo(peer, 7, "after"), 0u);
+  std::vector<uint8_t> d;
+  EXPECT_TRUE(peer.Recv(&d, 5000));
+}
+
+// Each change of the default address left the old socket open and receiving
+// (8 rebinds: 9 sockets).
+TEST_F(UdpSend, MovingTheDefaultAddressClosesTheOldSocket) {
+  SptrUdpSocketItem first;
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &first, false), 1);
+  for (int i = 0; i < 8; ++i) ASSERT_EQ(mgr_->SetDefaultUDPAddr("127.0.0.1", FreeUdpPort()), 0u);
+  EXPECT_EQ(udp_->SocketCount(), 1u);
+  EXPECT_FALSE(first->IsValid());
+  uint32_t sn = 0;
+  udp_->GetDefault(nullptr, nullptr, &sn);
+  EXPECT_NE(sn, 0u);  // the new default stands
 }
