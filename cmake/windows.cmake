@@ -1,0 +1,46 @@
+# Windows specifics of the build, included by the top-level CMakeLists.txt when
+# cross-building with one of the mingw-w64 toolchain files next to this file.
+#
+# The dependencies are Debian's Linux packages, used as sources here:
+#  - spdlog and fmt from libspdlog-dev / libfmt-dev, header-only;
+#  - Loki's small-object allocator compiled from Debian's libloki source
+#    package (libloki-dev ships only Linux binaries), fetched by
+#    scripts/windows.sh into VELT_LOKI_SOURCE_DIR;
+#  - GoogleTest from the googletest package (/usr/src/googletest).
+# Only these headers are made visible to the cross compiler: the rest of
+# /usr/include belongs to the Linux system.
+set(VELT_PLATFORM_DIR win)
+set(VELT_BUILD_TOOLS OFF CACHE BOOL "the peer and the demo are Linux programs" FORCE)
+set(VELT_BUILD_BENCH OFF CACHE BOOL "benchmarks run on Linux" FORCE)
+set(VELT_LOKI_SOURCE_DIR "" CACHE PATH "unpacked Debian libloki source (scripts/windows.sh fetches it)")
+set(VELT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
+
+set(VELT_WIN_INCLUDE ${CMAKE_BINARY_DIR}/win-include)
+file(MAKE_DIRECTORY ${VELT_WIN_INCLUDE})
+foreach(dir spdlog fmt loki)
+  if(NOT EXISTS /usr/include/${dir})
+    message(FATAL_ERROR "/usr/include/${dir} is missing: run scripts/windows.sh (installs the Debian packages)")
+  endif()
+  file(CREATE_LINK /usr/include/${dir} ${VELT_WIN_INCLUDE}/${dir} SYMBOLIC)
+endforeach()
+
+add_library(spdlog::spdlog INTERFACE IMPORTED)
+set_target_properties(spdlog::spdlog PROPERTIES
+  INTERFACE_INCLUDE_DIRECTORIES ${VELT_WIN_INCLUDE}
+  INTERFACE_COMPILE_DEFINITIONS "SPDLOG_HEADER_ONLY;FMT_HEADER_ONLY")
+
+if(NOT EXISTS ${VELT_LOKI_SOURCE_DIR}/src/SmallObj.cpp)
+  message(FATAL_ERROR "VELT_LOKI_SOURCE_DIR must name the unpacked libloki source (scripts/windows.sh fetches it)")
+endif()
+add_library(velt_loki STATIC ${VELT_LOKI_SOURCE_DIR}/src/SmallObj.cpp)
+target_include_directories(velt_loki SYSTEM PUBLIC ${VELT_WIN_INCLUDE})
+target_compile_options(velt_loki PRIVATE -w)  # third-party code, built as shipped
+set(LOKI_LIBRARY velt_loki)
+
+# Winsock (AcceptEx and ConnectEx are found through it at run time);
+# everything else is in kernel32.
+set(VELT_WIN_SYSTEM_LIBS ws2_32)
+
+# veltrane.dll, as the hosts know it, with veltrane.dll.a as import library.
+set(CMAKE_SHARED_LIBRARY_PREFIX "")
+set(CMAKE_IMPORT_LIBRARY_PREFIX "")
