@@ -44,3 +44,15 @@ set(VELT_WIN_SYSTEM_LIBS ws2_32)
 # veltrane.dll, as the hosts know it, with veltrane.dll.a as import library.
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
 set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+
+# Once the targets exist: the DLL's exports and imports are a test.
+# The DLL also writes veltrane.def, from which MSVC hosts make an import library.
+function(velt_windows_tests)
+  if(TARGET veltrane)
+    target_link_options(veltrane PRIVATE -Wl,--output-def,${CMAKE_BINARY_DIR}/veltrane.def)
+    add_test(NAME dll_exports
+      COMMAND bash ${CMAKE_SOURCE_DIR}/tests/e2e/check_exports.sh $<TARGET_FILE:veltrane> ${CMAKE_OBJDUMP})
+    set_tests_properties(dll_exports PROPERTIES LABELS e2e)
+  endif()
+endfunction()
+cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL velt_windows_tests)
