@@ -19,3 +19,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 
+# The 64-bit programs run here under Wine (ctest and test discovery go
+# through it).
+find_program(VELT_WINE64 NAMES wine64 wine PATHS /usr/lib/wine)
+if(VELT_WINE64)
+  set(CMAKE_CROSSCOMPILING_EMULATOR ${VELT_WINE64})
+endif()

@@ -56,3 +56,14 @@ function(velt_windows_tests)
   endif()
 endfunction()
 cmake_language(DEFER DIRECTORY ${CMAKE_SOURCE_DIR} CALL velt_windows_tests)
+
+if(VELT_BUILD_TESTS)
+  # The test lists are read when ctest runs (under Wine, through
+  # CMAKE_CROSSCOMPILING_EMULATOR), so building needs no Wine.
+  set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${VELT_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  foreach(t gtest gtest_main gmock gmock_main)  # it names them GTest::* itself
+    target_compile_options(${t} PRIVATE -w)
+  endforeach()
+endif()
