@@ -14,8 +14,16 @@
 
 #include <stdint.h>
 
-/* The only symbols the shared library exports; everything else is hidden. */
+/* The only symbols the shared library exports; everything else is hidden.
+ * On Windows the DLL marks them for export while it is built; a host needs
+ * no mark (its import library or GetProcAddress finds them by name). */
+#if defined(_WIN32) && defined(VELT_BUILDING_DLL)
+#define VELT_API __declspec(dllexport)
+#elif defined(_WIN32)
+#define VELT_API
+#else
 #define VELT_API __attribute__((visibility("default")))
+#endif
 
 #ifdef __cplusplus
 #define VELT_STATIC_ASSERT(cond, msg) static_assert(cond, msg)

@@ -1,7 +1,8 @@
-// Completion-port stand-in: an epoll set, an eventfd and a FIFO of finished
-// completions. Every started operation either fails at once (no completion
-// will come) or completes exactly once through Get, also when it could have
-// finished immediately, as a Windows completion port behaves.
+// Completion port: the system's own on Windows; on Linux a stand-in made of an
+// epoll set, an eventfd and a FIFO of finished completions. Every started
+// operation either fails at once (no completion will come) or completes
+// exactly once through Get, also when it could have finished immediately, as
+// a Windows completion port behaves.
 //
 // Threads: every method may be called from any thread, except that Close (and
 // the destructor) must not run on a thread that is itself blocked in Get.
@@ -33,6 +34,9 @@ struct Overlapped {
   SockAddrIn peer;       // send-to / connect: copy of the target
   Socket acceptSocket;   // accept: the accepted socket
   uintptr_t key;         // completion key of the socket
+  // The system's own per-operation block (Windows: the OVERLAPPED, then the
+  // address area of an accept); unused on Linux.
+  alignas(8) unsigned char system[96];
 };
 
 class CompletionPort {
@@ -67,9 +71,10 @@ class CompletionPort {
   // that is not (or was closed through CloseSocket) fails with kSockNotSocket.
   // The buffer must stay valid until the completion has been taken by Get.
   int StartSendTo(Socket s, const void* buf, uint32_t len, const SockAddrIn& to, Overlapped* ov);
-  // Datagrams: the completion's byte count is the datagram's real size. A
-  // count above len means the datagram did not fit and only its first len
-  // bytes were stored: the caller drops it. Never read past len.
+  // Datagrams: a completion's byte count above len means the datagram did
+  // not fit and only its first len bytes were stored: the caller drops it.
+  // Never read past len. The count is then the datagram's real size on
+  // Linux; Windows does not tell it and reports len + 1.
   int StartRecvFrom(Socket s, void* buf, uint32_t len, SockAddrIn* from, int32_t* fromLen, Overlapped* ov);
   // Completes when all len bytes were handed to the system, or with an error
   // (bytes then tells how many went out before it).

@@ -74,9 +74,12 @@ class InterlockedList {
   void* Pop();  // null when empty
 
  private:
-  // Tagged pointer: 48-bit address, 16-bit tag bumped on every change so a
-  // head that was popped and pushed back in between does not compare equal.
-  std::atomic<uint64_t> head_;
+  // The list head, laid out by the system's implementation: on Linux an
+  // atomic tagged pointer (48-bit address, 16-bit tag bumped on every change
+  // so a head that was popped and pushed back in between does not compare
+  // equal); on Windows the system's SLIST_HEADER. Blocks pushed on Windows
+  // must be 16-byte aligned (8 on 32-bit), which PrivateHeap blocks are.
+  alignas(16) unsigned char head_[16];
 };
 
 }  // namespace plat

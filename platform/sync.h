@@ -55,4 +55,23 @@ class Semaphore {
   std::condition_variable cv_;
 };
 
+// Slim reader/writer lock: the system's own (Windows: SRWLOCK, looked up at
+// run time). Not re-entrant, not upgradable; any thread. Use it only while
+// SrwAvailable() (system.h) answers true: without it, callers bring their own
+// fallback and leave this lock untouched.
+class SlimRwLock {
+ public:
+  SlimRwLock();
+  ~SlimRwLock();
+  SlimRwLock(const SlimRwLock&) = delete;
+  SlimRwLock& operator=(const SlimRwLock&) = delete;
+  void LockShared();
+  void UnlockShared();
+  void LockExclusive();
+  void UnlockExclusive();
+
+ private:
+  alignas(16) unsigned char storage_[64];  // the system's lock object
+};
+
 }  // namespace plat

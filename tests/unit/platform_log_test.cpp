@@ -113,7 +113,7 @@ TEST(Log, ManyThreadsDeliverWholeLines) {
 TEST(LogSinks, CallbackGetsEveryFieldAndNullGoesBackToTheFile) {
   TempDir dir;
   const fs::path file = dir.path() / "sub.log";
-  ASSERT_TRUE(Log::SetFileSink(file.c_str()));
+  ASSERT_TRUE(Log::SetFileSink(file.string().c_str()));
   Log::writeWarning(1, 3025, "[Kelvarn] file line %d", 7);
   Log::SetCallbackSink(&RecordLine);
   Log::writeWarning(0x2000000000000000ull, 1, "adjust %d%%", 50);

@@ -32,7 +32,7 @@ class ConfigDir {
     fs::remove_all(path_, ec);
   }
   void Write(const std::string& content) const {
-    FILE* f = fopen((path_ / "qosRecverIP.txt").c_str(), "wb");
+    FILE* f = fopen((path_ / "qosRecverIP.txt").string().c_str(), "wb");
     ASSERT_NE(nullptr, f);
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);

@@ -2,18 +2,13 @@
 // default socket on 127.0.0.1, a session that records what reaches it, and a
 // plain OS socket on 127.0.0.1 that plays the remote peer.
 #pragma once
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -25,57 +20,54 @@
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "platform/socket.h"
 
 namespace udptest {
 
 using namespace AsynModel;
 
-// A remote peer: a blocking-with-timeout UDP socket on 127.0.0.1.
+// A remote peer: a plain UDP socket on 127.0.0.1, not tied to any port.
 class Peer {
  public:
-  Peer() {
-    fd_ = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof(a));
-    socklen_t len = sizeof(a);
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
-    int big = 4 << 20;
-    ::setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &big, sizeof(big));
+  Peer() : s_(plat::UdpSocket()) {
+    plat::BindSocket(s_, plat::MakeAddr(kLoopback, 0));
+    plat::SockAddrIn a{};
+    plat::GetSockName(s_, &a);
+    port_ = plat::NetToHost16(a.portBe);
+    plat::SetSocketBuffers(s_, 4 << 20, 4 << 20);
   }
-  ~Peer() { ::close(fd_); }
+  ~Peer() { plat::CloseSocket(s_); }
   Peer(const Peer&) = delete;
   Peer& operator=(const Peer&) = delete;
 
   uint16_t Port() const { return port_; }
 
   void SendTo(uint16_t port, const std::vector<uint8_t>& bytes) const {
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(port);
-    ::sendto(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&to), sizeof(to));
+    plat::SendToNow(s_, bytes.data(), static_cast<uint32_t>(bytes.size()), plat::MakeAddr(kLoopback, port));
   }
 
   // One datagram within timeoutMs of real time; false when none came.
   bool Recv(std::vector<uint8_t>* out, int timeoutMs, uint16_t* fromPort = nullptr) const {
-    pollfd p{fd_, POLLIN, 0};
-    if (::poll(&p, 1, timeoutMs) <= 0) return false;
-    uint8_t buf[70000];
-    sockaddr_in from{};
-    socklen_t len = sizeof(from);
-    ssize_t n = ::recvfrom(fd_, buf, sizeof(buf), 0, reinterpret_cast<sockaddr*>(&from), &len);
-    if (n < 0) return false;
-    out->assign(buf, buf + n);
-    if (fromPort) *fromPort = ntohs(from.sin_port);
-    return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::vector<uint8_t> buf(70000);
+    plat::SockAddrIn from{};
+    for (;;) {
+      const int32_t n = plat::RecvFromNow(s_, buf.data(), static_cast<uint32_t>(buf.size()), &from);
+      if (n >= 0) {
+        out->assign(buf.begin(), buf.begin() + n);
+        if (fromPort) *fromPort = plat::NetToHost16(from.portBe);
+        return true;
+      }
+      if (plat::LastSocketError() != plat::kSockWouldBlock || std::chrono::steady_clock::now() >= deadline) {
+        return false;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
  private:
-  int fd_ = -1;
+  static constexpr uint32_t kLoopback = 0x7F000001;
+  plat::Socket s_;
   uint16_t port_ = 0;
 };
 

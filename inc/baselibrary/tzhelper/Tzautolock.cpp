@@ -1,5 +1,5 @@
-// TzLock is a std::mutex. TzRWLock uses the slim reader/writer lock
-// (std::shared_mutex) when the platform offers one, otherwise the
+// TzLock is a std::mutex. TzRWLock uses the system's slim reader/writer lock
+// (plat::SlimRwLock) when the platform offers one, otherwise the
 // writer-preferring lock below: a mutex guards three counters, and readers and
 // writers that must wait sleep on a semaphore of their own.
 #include "tzhelper/Tzautolock.h"
@@ -74,19 +74,19 @@ TzRWLock::TzRWLock() {
 TzRWLock::~TzRWLock() { delete fallback_; }
 
 void TzRWLock::LockShared() {
-  if (fallback_) fallback_->AcquireShared(); else srw_.lock_shared();
+  if (fallback_) fallback_->AcquireShared(); else srw_.LockShared();
 }
 
 void TzRWLock::UnlockShared() {
-  if (fallback_) fallback_->Release(); else srw_.unlock_shared();
+  if (fallback_) fallback_->Release(); else srw_.UnlockShared();
 }
 
 void TzRWLock::LockExclusive() {
-  if (fallback_) fallback_->AcquireExclusive(); else srw_.lock();
+  if (fallback_) fallback_->AcquireExclusive(); else srw_.LockExclusive();
 }
 
 void TzRWLock::UnlockExclusive() {
-  if (fallback_) fallback_->Release(); else srw_.unlock();
+  if (fallback_) fallback_->Release(); else srw_.UnlockExclusive();
 }
 
 bool TzRWLock::FallbackStateForTest(int32_t* waitingReaders, int32_t* waitingWriters, int32_t* active) const {

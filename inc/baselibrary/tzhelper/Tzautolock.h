@@ -6,9 +6,8 @@
 #include <cassert>
 #include <cstdint>
 #include <mutex>
-#include <shared_mutex>
 
-namespace plat { class Semaphore; }
+#include "platform/sync.h"
 
 #if defined(__clang__)
 #define TZ_CAPABILITY(x) __attribute__((capability(x)))
@@ -63,7 +62,7 @@ class TZ_CAPABILITY("mutex") TzRWLock {
 
  private:
   struct Fallback;
-  std::shared_mutex srw_;
+  plat::SlimRwLock srw_;
   Fallback* fallback_ = nullptr;
 };
 

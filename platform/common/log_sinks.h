@@ -1,5 +1,5 @@
 // Where log lines go: the process-wide sink of the Log stand-in. Private to
-// platform/linux (Log and LogCapture use it).
+// the platform layer (Log and LogCapture use it).
 #pragma once
 #include <cstdint>
 #include <memory>

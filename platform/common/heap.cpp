@@ -1,4 +1,4 @@
-// Private heaps and the interlocked list.
+// Private heaps (the interlocked list is per system: interlocked_list.cpp).
 //
 // A PrivateHeap hands out blocks of a few size classes and keeps every freed
 // block in the bin of its class for the next Alloc of that class, as a
@@ -6,14 +6,17 @@
 // header in front of it (owner, class), so Free needs no size and the block
 // stays aligned for any fundamental type. Classes: 16-byte steps up to 256
 // bytes, then two per doubling (x1.5, x2) up to 16 MiB; larger blocks go
-// straight to the system and back.
+// straight to the system and back. "The system" is system_memory.h: the C heap
+// on Linux, a heap of its own (HeapCreate) on Windows.
 #include "platform/heap.h"
 
 #include <malloc.h>
 
 #include <cassert>
-#include <cstdlib>
+#include <cstdint>
 #include <new>
+
+#include "platform/common/system_memory.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -95,7 +98,7 @@ PrivateHeap::~PrivateHeap() {
     while (b != nullptr) {
       VELT_UNPOISON(b, ClassSize(i));
       FreeBlock* next = b->next;
-      std::free(HeaderOf(b));
+      SystemFree(HeaderOf(b));
       b = next;
     }
     bins_[i] = nullptr;
@@ -119,7 +122,7 @@ void* PrivateHeap::Alloc(size_t size) {
   }
   const size_t payload = bin != kUnbinned ? ClassSize(bin) : size;
   if (payload > SIZE_MAX - sizeof(BlockHeader)) return nullptr;
-  void* raw = std::malloc(sizeof(BlockHeader) + payload);
+  void* raw = SystemAlloc(sizeof(BlockHeader) + payload);
   if (raw == nullptr) return nullptr;
   BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
   {
@@ -142,7 +145,7 @@ void PrivateHeap::Free(void* block) {
       std::lock_guard<std::mutex> g(mu_);
       --live_;
     }
-    std::free(h);
+    SystemFree(h);
     return;
   }
   FreeBlock* b = static_cast<FreeBlock*>(block);
@@ -213,52 +216,6 @@ void TrimAllHeaps() {
 
 HeapCounters GlobalHeapCounters() {
   return HeapCounters{g_live.load(std::memory_order_relaxed), g_system.load(std::memory_order_relaxed)};
-}
-
-// ---------------------------------------------------------------------------
-// InterlockedList
-
-namespace {
-
-constexpr uint64_t kAddrMask = (uint64_t{1} << 48) - 1;
-
-void* AddrOf(uint64_t head) { return reinterpret_cast<void*>(static_cast<uintptr_t>(head & kAddrMask)); }
-
-uint64_t NextHead(uint64_t old, void* p) {
-  const uint64_t tag = (old >> 48) + 1;
-  return (tag << 48) | (static_cast<uint64_t>(reinterpret_cast<uintptr_t>(p)) & kAddrMask);
-}
-
-// The link is read while another thread may be taking the same block, so it
-// is always accessed atomically.
-void* LoadLink(void* block) { return __atomic_load_n(static_cast<void**>(block), __ATOMIC_RELAXED); }
-void StoreLink(void* block, void* next) { __atomic_store_n(static_cast<void**>(block), next, __ATOMIC_RELAXED); }
-
-}  // namespace
-
-InterlockedList::InterlockedList() : head_(0) {}
-
-void InterlockedList::Push(void* block) {
-  assert(block != nullptr);
-  assert((reinterpret_cast<uintptr_t>(block) & ~kAddrMask) == 0 && "address needs more than 48 bits");
-  uint64_t old = head_.load(std::memory_order_relaxed);
-  do {
-    StoreLink(block, AddrOf(old));
-  } while (!head_.compare_exchange_weak(old, NextHead(old, block), std::memory_order_release,
-                                        std::memory_order_relaxed));
-}
-
-void* InterlockedList::Pop() {
-  uint64_t old = head_.load(std::memory_order_acquire);
-  for (;;) {
-    void* top = AddrOf(old);
-    if (top == nullptr) return nullptr;
-    void* next = LoadLink(top);
-    if (head_.compare_exchange_weak(old, NextHead(old, next), std::memory_order_acquire,
-                                    std::memory_order_acquire)) {
-      return top;
-    }
-  }
 }
 
 }  // namespace plat

@@ -2,7 +2,7 @@
 // through spdlog, a host callback, or a LogCapture. One shared_mutex guards
 // the choice; writers take it shared and only long enough to pick the sink,
 // so file I/O and host callbacks run outside it.
-#include "platform/linux/log_sinks.h"
+#include "platform/common/log_sinks.h"
 
 #include <spdlog/sinks/rotating_file_sink.h>
 #include <spdlog/spdlog.h>

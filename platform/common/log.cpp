@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "platform/linux/log_sinks.h"
+#include "platform/common/log_sinks.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <condition_variable>
 #include <mutex>
 
-#include "platform/linux/log_sinks.h"
+#include "platform/common/log_sinks.h"
 #include "platform/log.h"
 
 struct LogCapture::State {

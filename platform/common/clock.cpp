@@ -1,0 +1,100 @@
+// Virtual clock: the real clocks plus one process-wide offset that tests move
+// forward with AdvanceClock. Every timed wait of the library measures its
+// deadline on MonotonicMs() and is registered while it waits, so moving the
+// offset can end it at once instead of letting it run out in real time. The
+// real clocks themselves come from the system (system_clock.h).
+#include "platform/clock.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "platform/common/system_clock.h"
+
+namespace plat {
+namespace {
+
+std::atomic<int64_t> g_offsetMs{0};
+
+// Registry of waits in progress (intrusive list of ClockWaitScope).
+// Lock order: g_registryMu, then a registered wait's own mutex.
+std::mutex g_registryMu;
+ClockWaitScope* g_registryHead = nullptr;
+size_t g_registryCount = 0;
+
+// SleepMs waits here. Never destroyed, so a thread still sleeping while the
+// process exits does not touch a dead object.
+std::mutex& SleepMutex() {
+  static std::mutex* mu = new std::mutex();
+  return *mu;
+}
+std::condition_variable& SleepCv() {
+  static std::condition_variable* cv = new std::condition_variable();
+  return *cv;
+}
+
+}  // namespace
+
+int64_t MonotonicMs() { return RealSteadyMs() + g_offsetMs.load(std::memory_order_acquire); }
+
+uint32_t GetTickCount() { return static_cast<uint32_t>(MonotonicMs()); }
+
+int64_t NowMs() { return RealSystemMs() + g_offsetMs.load(std::memory_order_acquire); }
+
+uint32_t CalendarSeconds() { return static_cast<uint32_t>(NowMs() / 1000); }
+
+double HighResSeconds() {
+  return RealHighResSeconds() + static_cast<double>(g_offsetMs.load(std::memory_order_acquire)) / 1000.0;
+}
+
+void SleepMs(uint32_t ms) {
+  if (ms == 0) {
+    std::this_thread::yield();
+    return;
+  }
+  const int64_t deadline = MonotonicMs() + ms;
+  ClockWaitScope scope(SleepMutex(), SleepCv());
+  std::unique_lock<std::mutex> lk(SleepMutex());
+  for (;;) {
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) return;
+    SleepCv().wait_for(lk, std::chrono::milliseconds(left));
+  }
+}
+
+void AdvanceClock(int64_t ms) {
+  // The offset changes before any waiter is woken, so a woken waiter (or one
+  // that has not started waiting yet) reads the new time.
+  g_offsetMs.fetch_add(ms, std::memory_order_acq_rel);
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  for (ClockWaitScope* w = g_registryHead; w != nullptr; w = w->next_) {
+    // Taking the waiter's mutex orders us after a waiter that has read the
+    // old time but not yet blocked: it blocks first, then gets the notify.
+    { std::lock_guard<std::mutex> g(w->mu_); }
+    w->cv_.notify_all();
+  }
+}
+
+int64_t ClockOffsetMs() { return g_offsetMs.load(std::memory_order_acquire); }
+
+size_t ClockWaitsForTest() {
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  return g_registryCount;
+}
+
+ClockWaitScope::ClockWaitScope(std::mutex& mu, std::condition_variable& cv) : mu_(mu), cv_(cv) {
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  next_ = g_registryHead;
+  if (next_) next_->prev_ = this;
+  g_registryHead = this;
+  ++g_registryCount;
+}
+
+ClockWaitScope::~ClockWaitScope() {
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  if (prev_) prev_->next_ = next_; else g_registryHead = next_;
+  if (next_) next_->prev_ = prev_;
+  --g_registryCount;
+}
+
+}  // namespace plat
