@@ -233,6 +233,15 @@ bool SetReuseAddr(Socket s) {
   return true;
 }
 
+bool SetNoDelay(Socket s) {
+  if (!Valid(s)) return false;
+  BOOL on = TRUE;
+  if (::setsockopt(Sys(s), IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on) != 0) {
+    return Fail();
+  }
+  return true;
+}
+
 bool ListenSocket(Socket s, int backlog) {
   if (!Valid(s)) return false;
   if (::listen(Sys(s), backlog) != 0) return Fail();

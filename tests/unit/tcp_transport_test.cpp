@@ -2,7 +2,9 @@
 // queueing behind a connect, replies on the same connection, time limits,
 // bad headers, the idle check on the virtual clock, hostile peers, and
 // shutdown with work in flight.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 
