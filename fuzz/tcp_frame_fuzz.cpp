@@ -6,7 +6,7 @@
 //  - any length written by the writer reads back as the same length, and is
 //    accepted exactly when it lies in 1 .. 2,097,152.
 // No sockets: the reader is a pure function on bytes. Seeds:
-// fuzz/corpus/tcp_frame/. By hand:
+// fuzz/corpus/tcp_frame_fuzz/. By hand:
 //   clang++ -std=c++17 -fsanitize=fuzzer,address,undefined -I. -Iinc/baselibrary \
 //     fuzz/tcp_frame_fuzz.cpp asynmodel/net/TcpFrame.cpp -o tcp_frame_fuzz
 #include <cstddef>
