@@ -10,8 +10,6 @@
 // on Linux, a heap of its own (HeapCreate) on Windows.
 #include "platform/heap.h"
 
-#include <malloc.h>
-
 #include <cassert>
 #include <cstdint>
 #include <new>
@@ -211,7 +209,7 @@ void TrimAllHeaps() {
     std::lock_guard<std::mutex> g(g_heapsLock);
     for (PrivateHeap* h = g_heaps; h != nullptr; h = h->nextHeap_) h->Trim();
   }
-  malloc_trim(0);
+  SystemGiveBack();
 }
 
 HeapCounters GlobalHeapCounters() {

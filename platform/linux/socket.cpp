@@ -128,22 +128,6 @@ int SetLastFromErrno(int e) {
 
 }  // namespace linux_detail
 
-bool IsDestinationError(int err) {
-  switch (err) {
-    case kSockAccess:          // broadcast without permission, firewall refusal
-    case kSockInvalidArg:      // port 0 or an address the family cannot use
-    case kSockAddrNotAvail:    // no local address can reach it
-    case kSockAfNotSupported:
-    case kSockNetUnreach:
-    case kSockHostUnreach:
-    case kSockConnRefused:     // an ICMP answer about an earlier datagram
-    case kSockMsgSize:         // this datagram only
-      return true;
-    default:
-      return false;
-  }
-}
-
 int LastSocketError() { return t_lastSocketError; }
 void SetLastSocketError(int err) { t_lastSocketError = err; }
 

@@ -47,4 +47,10 @@ void SystemFree(void* block) {
   ::HeapFree(LibraryHeap(), 0, b - b[-1]);
 }
 
+// Gives the library heap's free pages back to the system.
+void SystemGiveBack() {
+  HANDLE heap = LibraryHeap();
+  if (heap != nullptr) ::HeapCompact(heap, 0);
+}
+
 }  // namespace plat

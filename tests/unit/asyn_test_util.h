@@ -117,11 +117,12 @@ class Gate : public Session {
  public:
   int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
     entered.store(1);
-    WaitUntil([&] { return open.load() != 0; });
+    WaitUntil([&] { return open.load() != 0; }, holdMs);
     return 0;
   }
   std::atomic<int> entered{0};
   std::atomic<int> open{0};
+  int holdMs = 10000;  // real time the gate stays shut at most
 };
 
 inline SessionProperty Serial(bool ordered = true) {

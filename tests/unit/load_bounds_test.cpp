@@ -124,6 +124,7 @@ TEST(ShutdownBounds, AWorkerStuckInAHandlerIsKeptNotFreed) {
   // Two gates hold both workers of the port.
   SptrSession gates[2] = {SptrSession(new Gate()), SptrSession(new Gate())};
   for (const SptrSession& g : gates) {
+    static_cast<Gate*>(g.get())->holdMs = 120000;  // shut for as long as ForceStop may try
     ASSERT_EQ(g->Start(), 0);
     ASSERT_EQ(mgr->PostMsg(g->GetSessionID(), 1, nullptr, 0, false), 0u);
   }
@@ -134,7 +135,7 @@ TEST(ShutdownBounds, AWorkerStuckInAHandlerIsKeptNotFreed) {
   std::thread stopper([&] { stopped.store(extra->ForceStop() ? 1 : 0); });
   // ForceStop waits on the virtual clock; run it forward until it gives up.
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(100);
-  while (stopped.load() == -1 && std::chrono::steady_clock::now() < deadline) plat::AdvanceClock(10);
+  while (stopped.load() == -1 && std::chrono::steady_clock::now() < deadline) plat::AdvanceClock(100);
   stopper.join();
   EXPECT_EQ(0, stopped.load());
   ComputeWorker::Dispose(extra);  // must not free what the stuck thread still uses
