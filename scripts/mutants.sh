@@ -27,12 +27,13 @@ build=${BUILD_DIR:-build-mutants}
 timeout=${MUTANT_TIMEOUT:-60}
 
 # id|file|exact original fragment|replacement   (\n in a fragment is a newline)
+# The file may be given as a,b: the first of them that exists (a file moved).
 FAULTS=(
   # platform
   "plat-port-order|platform/linux/socket.cpp|a.portBe = htons(portHost);|a.portBe = portHost;"
-  "plat-tick-real|platform/linux/clock.cpp|uint32_t GetTickCount() { return static_cast<uint32_t>(MonotonicMs()); }|uint32_t GetTickCount() { return static_cast<uint32_t>(RealSteadyMs()); }"
-  "plat-clock-nowake|platform/linux/clock.cpp|    w->cv_.notify_all();|    (void)w;"
-  "plat-log-threshold|platform/linux/log.cpp|  return level >= LogSinks::Level();|  return level > LogSinks::Level();"
+  "plat-tick-real|platform/common/clock.cpp,platform/linux/clock.cpp|uint32_t GetTickCount() { return static_cast<uint32_t>(MonotonicMs()); }|uint32_t GetTickCount() { return static_cast<uint32_t>(RealSteadyMs()); }"
+  "plat-clock-nowake|platform/common/clock.cpp,platform/linux/clock.cpp|    w->cv_.notify_all();|    (void)w;"
+  "plat-log-threshold|platform/common/log.cpp,platform/linux/log.cpp|  return level >= LogSinks::Level();|  return level > LogSinks::Level();"
   # platform/clock.h is included almost everywhere: this one rebuilds most of the tree
   "plat-tickdiff-wrap|platform/clock.h|  return static_cast<int32_t>(later - earlier);|  const int64_t d = int64_t{later} - int64_t{earlier};\n  return d < INT32_MIN ? INT32_MIN : d > INT32_MAX ? INT32_MAX : static_cast<int32_t>(d);"
   # helpers
@@ -94,6 +95,13 @@ open(path, "w", encoding="utf-8").write(text.replace(old, new))
 EOF
 }
 
+pick() {  # a,b,... -> the first that exists
+  local c
+  for c in ${1//,/ }; do [ -f "$c" ] && { echo "$c"; return; }; done
+  echo "mutants: none of $1 exists" >&2
+  return 1
+}
+
 if [ "${1:-}" = "--list" ]; then
   for f in "${FAULTS[@]}"; do echo "$f"; done
   exit 0
@@ -109,7 +117,7 @@ wanted() {
 
 # Check every entry before touching anything: files clean, fragments unique.
 for f in "${FAULTS[@]}"; do
-  id=$(field 0 "$f"); file=$(field 1 "$f")
+  id=$(field 0 "$f"); file=$(pick "$(field 1 "$f")")
   wanted "$id" || continue
   git diff --quiet -- "$file" || { echo "mutants: $file has local changes; commit or stash them" >&2; exit 2; }
   tmp=$(mktemp)
@@ -152,7 +160,7 @@ fi
 results=()
 caught=0; survived=0
 for f in "${FAULTS[@]}"; do
-  id=$(field 0 "$f"); file=$(field 1 "$f")
+  id=$(field 0 "$f"); file=$(pick "$(field 1 "$f")")
   wanted "$id" || continue
   t0=$(date +%s)
   current=$file
