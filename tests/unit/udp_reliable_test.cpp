@@ -97,6 +97,26 @@ TEST_F(UdpReliable, WithoutLimitSixTransmissionsWithGrowingWaitsThenCode4) {
   EXPECT_FALSE(peer.Recv(&none, 60));
 }
 
+// The range check above cannot tell a resend one step late (400 ms) from real
+// time flowing. With the timer thread held, one pass 250 ms after the timer
+// was armed must resend: the first wait is 200 ms, not 400.
+TEST_F(UdpReliable, FirstResendIsDueTwoHundredMsAfterTheFirstTransmission) {
+  TzQuickTimer* timer = mgr_->GetQuickTimer();
+  timer->SuspendPassesForTest(true);
+  Peer peer;
+  ASSERT_EQ(SendTo(peer, 111, "late?", 1, kNoTimeLimit, Receipt_None), 0u);
+  std::vector<uint8_t> d;
+  ASSERT_TRUE(peer.Recv(&d, 5000));
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (PendingTimers(mgr_) == 0 && std::chrono::steady_clock::now() < deadline) plat::SleepMs(1);
+  ASSERT_EQ(PendingTimers(mgr_), 1u);
+  timer->RunPassForTest(plat::NowMs() + 250);
+  const bool resent = peer.Recv(&d, 5000);  // still held: only that pass can resend
+  timer->SuspendPassesForTest(false);
+  ASSERT_TRUE(resent);
+  EXPECT_EQ(GetLe32(d, 16), 111u);
+}
+
 TEST_F(UdpReliable, WithALimitOfOneSecondCode4ComesAfterTheLimit) {
   Peer peer;
   const int64_t start = plat::NowMs();
