@@ -11,6 +11,7 @@
 #include "asynmodel/Session.h"
 #include "asynmodel/SubScribeEventCallBack.h"
 #include "asynmodel/net/Msg.h"
+#include "asynmodel/net/RWGuard.h"
 #include "asynmodel/net/UDPResendContext.h"
 #include "asynmodel/net/UDPSender.h"
 #include "asynmodel/net/UdpDatagram.h"
@@ -30,34 +31,6 @@ struct IpText {
 };
 
 constexpr uint32_t kDefaultLostCode = 32;
-
-// Reader and writer guards that clang's thread-safety analysis can follow
-// (TzAutoLock picks the mode at run time, which it cannot).
-class TZ_SCOPED_CAPABILITY SharedGuard {
- public:
-  explicit SharedGuard(TzRWLock& lock) TZ_ACQUIRE_SHARED(lock) TZ_NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
-    lock_.LockShared();
-  }
-  ~SharedGuard() TZ_RELEASE() TZ_NO_THREAD_SAFETY_ANALYSIS { lock_.UnlockShared(); }
-  SharedGuard(const SharedGuard&) = delete;
-  SharedGuard& operator=(const SharedGuard&) = delete;
-
- private:
-  TzRWLock& lock_;
-};
-
-class TZ_SCOPED_CAPABILITY ExclusiveGuard {
- public:
-  explicit ExclusiveGuard(TzRWLock& lock) TZ_ACQUIRE(lock) TZ_NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
-    lock_.LockExclusive();
-  }
-  ~ExclusiveGuard() TZ_RELEASE() TZ_NO_THREAD_SAFETY_ANALYSIS { lock_.UnlockExclusive(); }
-  ExclusiveGuard(const ExclusiveGuard&) = delete;
-  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
- private:
-  TzRWLock& lock_;
-};
 
 }  // namespace
 
@@ -81,12 +54,12 @@ void UDPIOProcess::Start() { m_closing.store(0); }
 
 void UDPIOProcess::Stop() {
   {
-    ExclusiveGuard table(m_tableLock);
+    ExclusiveRWGuard table(m_tableLock);
     m_closing.store(1);
   }
   PopAndCloseAllSocketFromTheTable();
   {
-    ExclusiveGuard guard(m_defaultLock);
+    ExclusiveRWGuard guard(m_defaultLock);
     m_defaultIp = 0;
     m_defaultPort = 0;
     m_defaultSn = 0;
@@ -114,14 +87,14 @@ uint32_t UDPIOProcess::NextSn() {
 }
 
 void UDPIOProcess::GetDefault(uint32_t* ip, uint16_t* port, uint32_t* itemSn) {
-  SharedGuard guard(m_defaultLock);
+  SharedRWGuard guard(m_defaultLock);
   if (ip) *ip = m_defaultIp;
   if (port) *port = m_defaultPort;
   if (itemSn) *itemSn = m_defaultSn;
 }
 
 size_t UDPIOProcess::SocketCount() {
-  SharedGuard guard(m_tableLock);
+  SharedRWGuard guard(m_tableLock);
   return m_items.size();
 }
 
@@ -162,7 +135,7 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
                                                   SptrUdpSocketItem* out,
                                                   bool allowUnboundDefault) {
   {
-    SharedGuard guard(m_defaultLock);
+    SharedRWGuard guard(m_defaultLock);
     if (ip == 0) ip = m_defaultIp;
     if (port == 0) port = m_defaultPort;
   }
@@ -178,7 +151,7 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
   {
     TzTokenGuard creation(token);
     {
-      SharedGuard table(m_tableLock);
+      SharedRWGuard table(m_tableLock);
       auto it = m_items.find(Key{ip, port});
       if (it != m_items.end()) item = it->second;
     }
@@ -225,7 +198,7 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
 
     bool closing = false;
     try {
-      ExclusiveGuard table(m_tableLock);
+      ExclusiveRWGuard table(m_tableLock);
       closing = m_closing.load() != 0;
       if (!closing) m_items[Key{keyIp, keyPort}] = item;
     } catch (const std::bad_alloc&) {
@@ -270,7 +243,7 @@ uint32_t UDPIOProcess::SetDefaultIPPort(uint32_t ip, uint16_t port) {
   Key old{0, 0};
   uint32_t oldSn = 0;
   {
-    ExclusiveGuard guard(m_defaultLock);
+    ExclusiveRWGuard guard(m_defaultLock);
     old = Key{m_defaultIp, m_defaultPort};
     oldSn = m_defaultSn;
     m_defaultIp = item->m_localIp;
@@ -283,7 +256,7 @@ uint32_t UDPIOProcess::SetDefaultIPPort(uint32_t ip, uint16_t port) {
   if (oldSn != 0 && oldSn != item->m_sn) {
     SptrUdpSocketItem previous;
     {
-      SharedGuard table(m_tableLock);
+      SharedRWGuard table(m_tableLock);
       auto it = m_items.find(old);
       if (it != m_items.end() && it->second->m_sn == oldSn) previous = it->second;
     }
@@ -519,7 +492,7 @@ bool UDPIOProcess::PopAndCloseSocketFromTheTable(const SptrUdpSocketItem& item) 
   }
   SptrUdpSocketItem removed;  // released after the table lock
   {
-    ExclusiveGuard table(m_tableLock);
+    ExclusiveRWGuard table(m_tableLock);
     auto it = m_items.find(Key{item->m_localIp, item->m_localPort});
     // A newer socket on the same address stays where it is.
     if (it == m_items.end() || it->second->m_sn != item->m_sn) return false;
@@ -538,7 +511,7 @@ bool UDPIOProcess::PopAndCloseSocketFromTheTable(const SptrUdpSocketItem& item) 
 void UDPIOProcess::PopAndCloseAllSocketFromTheTable() {
   ItemMap taken;
   {
-    ExclusiveGuard table(m_tableLock);
+    ExclusiveRWGuard table(m_tableLock);
     for (auto& entry : m_items) entry.second->CloseSocket();
     taken.swap(m_items);
   }
@@ -556,7 +529,7 @@ void UDPIOProcess::DefaultPortInvaildCallBack(UDP_SOCKET_ITEM* item) {
   IPv4AddressRecord lost{0, 0};
   bool cleared = false;
   {
-    ExclusiveGuard guard(m_defaultLock);
+    ExclusiveRWGuard guard(m_defaultLock);
     if (manager && m_defaultSn != 0 && item->m_sn == m_defaultSn) {
       lost.ip = m_defaultIp;
       lost.port = m_defaultPort;
