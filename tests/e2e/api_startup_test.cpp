@@ -101,6 +101,21 @@ TEST(StartUp, PortRangeModeBindsFromTheRangeThroughTheSupervisionThread) {
   EXPECT_TRUE(log.WaitFor("[Kelvarn][IPRESET]重新设置默认UDP地址时,Ip没有变化Local IP:127.0.0.1,自适应状态:非自适应"));
 }
 
+// The random offset added to a port of the range once wrapped past 65535, so
+// a range at the top of the port space bound a low port outside it.
+TEST(StartUp, ARangeAtTheTopOfThePortSpaceBindsInsideIt) {
+  TestServer stprc;
+  LogCollector log;
+  ASSERT_EQ(0, InitVeltrane2(0, 0, "127.0.0.1", 65530, 0, 65535, "127.0.0.1", stprc.Port(), 0));
+  const std::string bound = "[Kelvarn][IPRESET]重新设置默认UDP地址成功, addr:127.0.0.1:";
+  ASSERT_TRUE(log.WaitFor(bound));
+  for (const std::string& l : log.Lines()) {
+    if (l.rfind(bound, 0) == 0) {
+      EXPECT_GE(std::stoi(l.substr(bound.size())), 65530) << l;
+    }
+  }
+}
+
 TEST(StartUp, EveryPortRefusedGivesOneFailureLinePerPass) {
   TestServer stprc;
   LogCollector log;
