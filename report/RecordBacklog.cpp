@@ -28,11 +28,7 @@ bool RecordBacklog::TryTake(uint32_t sid) {
   // from the very worker that frees the slots.
   plat::YieldThread();
 
-  // One line per interval: whoever moves the stamp writes it.
-  const int64_t now = plat::MonotonicMs();
-  int64_t last = m_lastLogMs.load(std::memory_order_relaxed);
-  if (now - last < kLogGapMs) return false;
-  if (!m_lastLogMs.compare_exchange_strong(last, now, std::memory_order_relaxed)) return false;
+  if (!m_logGate.Pass(plat::MonotonicMs())) return false;
   const uint64_t refused = total - m_refusedAtLog.exchange(total, std::memory_order_relaxed);
   QosLogError(FacadeLogCategory, FacadeLogSubType,
               "[Kelvarn]RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u refused: %u records waiting, %u refused since the last line",

@@ -14,6 +14,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "tzhelper/TzIntervalGate.h"
+
 namespace report {
 
 class RecordBacklog {
@@ -52,7 +54,7 @@ class RecordBacklog {
   alignas(64) std::atomic<uint64_t> m_refusedTotal{0};
   std::atomic<uint64_t> m_refusedAtFlow{0};  // the total at the last flow line
   std::atomic<uint64_t> m_refusedAtLog{0};   // the total at the last refusal line
-  std::atomic<int64_t> m_lastLogMs{INT64_MIN / 2};
+  TzIntervalGate m_logGate{kLogGapMs};
 };
 
 }  // namespace report

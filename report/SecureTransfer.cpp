@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 #include "tzhelper/TzWireBytes.h"
 #include "tzhelper/QosLog.h"
+#include "tzhelper/TzIntervalGate.h"
 
 // Made by CreateKey; the host holds its address. Destroyed only once the key
 // has been released and its queue is empty (or with its SecureTransfer).
@@ -146,10 +147,8 @@ SecureTransferKey SecureTransfer::CreateKey(uint32_t k0, uint32_t k1, uint32_t k
   if (duplicate) REPORT_LOG_ERROR("SecureTransfer创建重复key,异常 .keyid=%d", static_cast<int>(h->key_id));
   if (!stored) {
     delete h;
-    static std::atomic<int64_t> lastLogMs{INT64_MIN / 2};
-    const int64_t now = plat::MonotonicMs();
-    int64_t last = lastLogMs.load();
-    if (!duplicate && now - last >= 5000 && lastLogMs.compare_exchange_strong(last, now))
+    static TzIntervalGate limitLine(5000);
+    if (!duplicate && limitLine.Pass(plat::MonotonicMs()))
       REPORT_LOG_ERROR("SecureTransfer创建key失败,key数目已达上限:%u", static_cast<unsigned>(kMaxKeys));
     return nullptr;
   }

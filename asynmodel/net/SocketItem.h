@@ -5,6 +5,10 @@
 #include <cstdint>
 
 #include "platform/socket.h"
+
+namespace plat {
+class CompletionPort;
+}
 #include "tzhelper/TzRefCounter.h"
 #include "tzhelper/TzToken.h"
 
@@ -31,6 +35,11 @@ class SOCKET_ITEM {
  protected:
   SOCKET_ITEM() = default;
   virtual ~SOCKET_ITEM() = default;
+  // Closes the handle once (false when it was already closed), under the
+  // token so no socket call is half way through it. The port closes sockets
+  // it does not know as plain ones, so a socket whose association failed is
+  // closed correctly too; without a port it is a plain close.
+  bool CloseHandle(plat::CompletionPort* port);
 
  private:
   std::atomic<uint32_t> m_refCount{0};

@@ -20,17 +20,7 @@ TCP_SOCKET_ITEM::~TCP_SOCKET_ITEM() TZ_NO_THREAD_SAFETY_ANALYSIS {
   }
 }
 
-bool TCP_SOCKET_ITEM::CloseSocket() {
-  TzTokenGuard guard(m_token);
-  plat::Socket s = m_socket.exchange(plat::kInvalidSocket);
-  if (s == plat::kInvalidSocket) return false;
-  if (m_port) {
-    m_port->CloseSocket(s);
-  } else {
-    plat::CloseSocket(s);
-  }
-  return true;
-}
+bool TCP_SOCKET_ITEM::CloseSocket() { return CloseHandle(m_port); }
 
 void TCP_SOCKET_ITEM::PushBack(TCPIOData* data) {
   data->next = nullptr;
