@@ -31,10 +31,11 @@ void BlockingBody(void* owner, void* arg) {
 }
 
 // Drives `wait` to its end by moving the virtual clock; returns its result and
-// the clock time that passed (moved plus real). `onStep` runs after each move.
+// the clock time that passed since `start` (moved plus real), read before the
+// waiter was launched so its first sleep cannot begin earlier. `onStep` runs
+// after each move.
 template <class Step>
-bool DriveWait(std::future<bool>& wait, int64_t* elapsed, Step onStep) {
-  uint32_t start = plat::GetTickCount();  // the clock the sleeps measure
+bool DriveWait(std::future<bool>& wait, uint32_t start, int64_t* elapsed, Step onStep) {
   for (int i = 0; i < 20000; ++i) {
     if (wait.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready) break;
     plat::AdvanceClock(10);
@@ -89,21 +90,22 @@ TEST(TzhelperThread, WaitGivesUpAfterThreeStepsOrSeesTheBodyEndWithinItsBudget) 
   Blocker b;
   TzThread t(&b, nullptr, BlockingBody);
   ASSERT_TRUE(t.Start());
+  uint32_t start = plat::GetTickCount();  // the clock the sleeps measure
   auto wait = std::async(std::launch::async, [&t] { return t.Wait(250); });
   int64_t elapsed = 0;
-  EXPECT_FALSE(DriveWait(wait, &elapsed, [] {}));
+  EXPECT_FALSE(DriveWait(wait, start, &elapsed, [] {}));
   EXPECT_GE(elapsed, 300);  // three 100 ms sleeps before giving up
   EXPECT_TRUE(t.IsRunning());
 
   std::atomic<bool> waiting{false};
+  start = plat::GetTickCount();
   wait = std::async(std::launch::async, [&t, &waiting] {
     waiting = true;
     return t.Wait(plat::kInfinite);
   });
   // The body ends only once the waiter is well into its sleeps; ending it
   // earlier would make Wait find no thread and answer false.
-  uint32_t start = plat::GetTickCount();
-  bool ended = DriveWait(wait, &elapsed, [&] {
+  bool ended = DriveWait(wait, start, &elapsed, [&] {
     if (waiting.load() && plat::TickDiff(plat::GetTickCount(), start) > 500) b.release = true;
   });
   EXPECT_TRUE(ended);
