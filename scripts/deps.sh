@@ -1,9 +1,9 @@
 # Sourced by the scripts: installs the Debian packages the build needs, once.
-VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev"
+VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev libenet-dev"
 
 # The fuzz leg (scripts/fuzz.sh): clang with libFuzzer and its sanitizer
 # runtimes, plus what the core links.
-VELT_FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make libloki-dev libspdlog-dev libboost-dev"
+VELT_FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make libloki-dev libspdlog-dev libboost-dev libenet-dev"
 
 # The demo needs only the compiler and the two libraries the core links.
 VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev"

@@ -1,0 +1,88 @@
+#include "acking_peer.h"
+
+#include "asynmodel/PostMsgContext.h"
+#include "asynmodel/net/PeerFlightQuota.h"
+#include "asynmodel/net/UDPIOProcess.h"
+#include "asynmodel/net/UdpDatagram.h"
+#include "harness.h"
+
+#include "sink.h"
+
+using namespace AsynModel;
+
+namespace vbench {
+
+AckingPeer::AckingPeer() : recv_(LoopbackSocket()), send_(LoopbackSocket()) {
+  port_ = PortOf(recv_);
+  cp_.Open();
+  cp_.Associate(recv_, 1);
+  thread_ = std::thread([this] { Run(); });
+}
+
+AckingPeer::~AckingPeer() {
+  cp_.Close();  // wakes Get with "port closed"
+  thread_.join();
+  cp_.CloseSocket(recv_);
+  plat::CloseSocket(send_);
+}
+
+void AckingPeer::Run() {
+  uint8_t buf[2048];
+  for (;;) {
+    plat::Overlapped ov{};
+    plat::SockAddrIn from{};
+    int32_t fromLen = sizeof from;
+    if (cp_.StartRecvFrom(recv_, buf, sizeof buf, &from, &fromLen, &ov) != 0) return;
+    uintptr_t key = 0;
+    plat::Overlapped* done = nullptr;
+    uint32_t bytes = 0;
+    int err = 0;
+    if (!cp_.Get(&key, &done, &bytes, &err)) {
+      if (done == nullptr) return;  // closed
+      continue;
+    }
+    if (bytes >= kUdpHeaderReliable && bytes <= sizeof buf && buf[kUdpOffReliable] == 1 && buf[kUdpOffAck] == 0) {
+      seen_.fetch_add(1);
+      uint8_t ack[kUdpAckLength];
+      WriteAck(ack, wire::GetU32(buf + kUdpOffSn));
+      plat::SendToNow(send_, ack, sizeof ack, from);
+    }
+  }
+}
+
+int32_t Receipts::OnSendResult(int16_t result, uint16_t, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t,
+                               const PeerAddress*, ISender*, UserDataInfo*, uint32_t, uint16_t, uint8_t) {
+  (result == 0 ? ok : failed).fetch_add(1, std::memory_order_release);
+  return 0;
+}
+
+bool SendAcknowledged(Receipts& s, uint16_t port, int64_t n, const void* body, uint32_t bytes) {
+  constexpr int64_t kWindow = PeerFlightQuota::kMaxPerPeer;  // more would fail as "peer busy"
+  PeerAddress dest;
+  dest.SetUdp("127.0.0.1", port);
+  const int64_t base = s.ok.load();
+  const int64_t failedBefore = s.failed.load();
+  const int64_t deadline = NowNs() + int64_t{20} * 1000000000;
+  auto failed = [&] { return s.failed.load(std::memory_order_acquire) != failedBefore; };
+  for (int64_t i = 0; i < n; ++i) {
+    while (i - (s.ok.load(std::memory_order_acquire) - base) >= kWindow) {
+      if (failed() || NowNs() > deadline) return false;
+      std::this_thread::yield();
+    }
+    // The receipt can reach us a moment before the slot is given back.
+    int32_t rc;
+    while ((rc = s.PostMsg(dest, 0, 1119, body, bytes, 1, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0)) ==
+           Udp_PeerBusy) {
+      if (NowNs() > deadline) return false;
+      std::this_thread::yield();
+    }
+    if (rc != 0) return false;
+  }
+  while (s.ok.load(std::memory_order_acquire) - base < n) {
+    if (failed() || NowNs() > deadline) return false;
+    std::this_thread::yield();
+  }
+  return true;
+}
+
+}  // namespace vbench
