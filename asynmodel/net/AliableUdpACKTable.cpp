@@ -12,8 +12,8 @@ AliableUdpACKTable::AliableUdpACKTable() : m_buckets(new Bucket[kBuckets]) {}
 
 AliableUdpACKTable::~AliableUdpACKTable() { delete[] m_buckets; }
 
-int AliableUdpACKTable::Push(uint32_t sn, const SptrPostMsgContext& context,
-                             const SptrSession& session) {
+int AliableUdpACKTable::Push(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session,
+                             const SptrUDPResendContext& resend) {
   const uint32_t b = BucketOf(sn);
   TzAutoLock guard(&LockOf(b), true);
   Bucket& bucket = m_buckets[b];
@@ -23,6 +23,7 @@ int AliableUdpACKTable::Push(uint32_t sn, const SptrPostMsgContext& context,
     Entry& e = bucket[sn];
     e.context = context;
     e.session = session;
+    e.resend = resend;
   } catch (const std::bad_alloc&) {
     return -2;  // no node: as good as a full bucket for the sender
   }
@@ -45,8 +46,10 @@ bool AliableUdpACKTable::Pop(uint32_t sn, SptrPostMsgContext* context, SptrSessi
     if (it == bucket.end()) return false;
     taken.context = std::move(it->second.context);
     taken.session = std::move(it->second.session);
+    taken.resend = std::move(it->second.resend);
     bucket.erase(it);
   }
+  if (taken.resend) taken.resend->GiveBackQuota();
   // Handed over (or dropped) outside the lock: the last release of a context
   // or session runs destructors that must not run under a bucket lock.
   if (context) *context = std::move(taken.context);

@@ -4,8 +4,11 @@
 // b mod 20). The sn-to-bucket mapping is a plain modulus: sns are consecutive,
 // so neighbouring sends land in different buckets and different locks.
 //
-// Ownership: Push takes its own references to the context and the session;
-// Pop hands them to the caller; Erase drops them.
+// Ownership: Push takes its own references to the context, the session and
+// the resend record; Pop hands the first two to the caller and drops the
+// third; Erase drops them. An sn leaving the table no longer waits for its
+// ACK, so the resend record's flight quota goes back right then rather than
+// when its resend timer has run out.
 // Threads: every method is safe from any thread; each takes exactly one
 // bucket lock and nothing else, so it may be called under any other lock.
 #pragma once
@@ -15,6 +18,7 @@
 #include <map>
 
 #include "asynmodel/PostMsgContext.h"
+#include "asynmodel/net/UDPResendContext.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "tzhelper/Tzautolock.h"
 
@@ -36,7 +40,8 @@ class AliableUdpACKTable {
 
   // 0, -1 the sn is already present, -2 the bucket already holds more than
   // 100,000 entries (or no node can be had). sn must be > 0.
-  int Push(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session);
+  int Push(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session,
+           const SptrUDPResendContext& resend = SptrUDPResendContext());
   bool Find(uint32_t sn);
   // True when the sn was present; its references go to the caller (either
   // out pointer may be null, dropping that reference).
@@ -50,6 +55,7 @@ class AliableUdpACKTable {
   struct Entry {
     SptrPostMsgContext context;
     SptrSession session;
+    SptrUDPResendContext resend;
   };
   typedef std::map<uint32_t, Entry, std::less<uint32_t>,
                    PooledStlAllocator<std::pair<const uint32_t, Entry>>>

@@ -180,8 +180,8 @@ class UDPIOProcess : public IOProcessor {
   std::atomic<uint8_t> m_running{0};
   std::atomic<uint8_t> m_closing{0};  // set under m_tableLock
   SessionTimer m_resendTimer;  // set once, before traffic, by SetQuickTimer
+  PeerFlightQuota m_flightQuota;  // outlives every resend context, the table's included
   AliableUdpACKTable m_ackTable;
-  PeerFlightQuota m_flightQuota;  // outlives every resend context (the processor lives for the process)
   UDPDuplicateFilter m_dupFilter;
   std::atomic<uint8_t> m_stopEvent{0};  // signalled by Destroy
   std::atomic<uint32_t> m_sn;

@@ -105,7 +105,7 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
 
   // In the table before the first transmission: an ACK may beat the send
   // completion back.
-  const int pushed = m_ackTable.Push(sn, context, session);
+  const int pushed = m_ackTable.Push(sn, context, session, resend);
   if (pushed != 0) {
     if (pushed == -1) {
       Log::writeWarning(AsynLogCategory, kLogUdpProcessor,

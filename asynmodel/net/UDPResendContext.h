@@ -28,11 +28,17 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
   void Release();
 
   bool HasLimit() const { return m_limitMs != kNoLimit; }
-  // The context now holds one unit of quota for peer, given back when the
-  // context goes (the datagram's last completion or time-out has run).
+  // The context now holds one unit of quota for peer, given back as soon as
+  // the datagram stops waiting for its ACK (GiveBackQuota), at the latest
+  // when the context goes.
   void HoldQuota(PeerFlightQuota* quota, const plat::SockAddrIn& peer) {
-    m_quota = quota;
     m_quotaPeer = peer;
+    m_quota.store(quota, std::memory_order_release);
+  }
+  // Any thread, any number of times: the unit goes back once.
+  void GiveBackQuota() {
+    PeerFlightQuota* quota = m_quota.exchange(nullptr, std::memory_order_acq_rel);
+    if (quota) quota->Release(m_quotaPeer);
   }
 
   uint32_t m_sn = 0;
@@ -43,11 +49,9 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
 
  private:
   UDPResendContext() = default;
-  ~UDPResendContext() {
-    if (m_quota) m_quota->Release(m_quotaPeer);
-  }
+  ~UDPResendContext() { GiveBackQuota(); }
   std::atomic<uint32_t> m_refCount{0};
-  PeerFlightQuota* m_quota = nullptr;
+  std::atomic<PeerFlightQuota*> m_quota{nullptr};
   plat::SockAddrIn m_quotaPeer{};
 };
 typedef TzSptr<UDPResendContext> SptrUDPResendContext;
