@@ -17,8 +17,23 @@ constexpr size_t kMaxNodeSize = 256;
 typedef Loki::AllocatorSingleton<Loki::SingleThreaded, kPageSize, kMaxNodeSize, 4, Loki::NoDestroy>
     NodeAllocator;
 
+// Loki gives a page back to the system as soon as a second one falls empty,
+// so a burst of events that fills a queue and drains it again costs a
+// malloc and a free per page. Freed nodes therefore wait on a spare list of
+// their size (up to kMaxSpare nodes in all) and are handed out again first;
+// Loki only sees the high-water mark.
+constexpr size_t kMaxSpare = 16384;
+constexpr size_t kSizeClasses = kMaxNodeSize / 8 + 1;
+
+struct SpareNode {
+  SpareNode* next;
+};
+
 std::mutex g_nodeLock;
-long g_liveNodes = 0;  // guarded by g_nodeLock
+long g_liveNodes = 0;                     // guarded by g_nodeLock
+long g_lokiAllocations = 0;               // guarded by g_nodeLock
+SpareNode* g_spare[kSizeClasses] = {};    // guarded by g_nodeLock
+size_t g_spareCount = 0;                  // guarded by g_nodeLock
 
 // Loki packs blocks back to back inside a page with 4-byte granularity; a node
 // holds 8-byte fields, so sizes are rounded to 8 to keep every block aligned.
@@ -28,27 +43,51 @@ size_t NodeBytes(size_t size) { return (size + 7) & ~size_t(7); }
 
 void* AllocEventNode(size_t size) {
   if (size == 0) return nullptr;
+  const size_t bytes = NodeBytes(size);
   std::lock_guard<std::mutex> g(g_nodeLock);
+  if (bytes <= kMaxNodeSize && g_spare[bytes / 8] != nullptr) {
+    SpareNode* node = g_spare[bytes / 8];
+    g_spare[bytes / 8] = node->next;
+    --g_spareCount;
+    ++g_liveNodes;
+    return node;
+  }
   void* p = nullptr;
   try {
-    p = NodeAllocator::Instance().Allocate(NodeBytes(size), false);
+    p = NodeAllocator::Instance().Allocate(bytes, false);
   } catch (...) {
     p = nullptr;  // no exception leaves the allocator
   }
-  if (p) ++g_liveNodes;
+  if (p) {
+    ++g_liveNodes;
+    ++g_lokiAllocations;
+  }
   return p;
 }
 
 void FreeEventNode(void* p, size_t size) {
   if (!p) return;
+  const size_t bytes = NodeBytes(size);
   std::lock_guard<std::mutex> g(g_nodeLock);
-  NodeAllocator::Instance().Deallocate(p, NodeBytes(size));
   --g_liveNodes;
+  if (bytes <= kMaxNodeSize && g_spareCount < kMaxSpare) {
+    SpareNode* node = static_cast<SpareNode*>(p);
+    node->next = g_spare[bytes / 8];
+    g_spare[bytes / 8] = node;
+    ++g_spareCount;
+    return;
+  }
+  NodeAllocator::Instance().Deallocate(p, bytes);
 }
 
 long LiveEventNodes() {
   std::lock_guard<std::mutex> g(g_nodeLock);
   return g_liveNodes;
+}
+
+long EventNodeLokiAllocations() {
+  std::lock_guard<std::mutex> g(g_nodeLock);
+  return g_lokiAllocations;
 }
 
 }  // namespace tz
