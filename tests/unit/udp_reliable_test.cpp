@@ -248,3 +248,19 @@ TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
   ASSERT_TRUE(WaitUntil([&] { return udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, silent.Port())) == 0; }));
   EXPECT_EQ(SendTo(silent, 401, "x", 1, 1000), 0u);
 }
+
+// An acknowledged datagram no longer waits: its slot is free at once, not
+// when its resend timer (armed for 200 ms) finally runs.
+TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
+  Peer peer;
+  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(peer, 500 + i, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
+  std::vector<uint8_t> d;
+  for (uint32_t got = 0; got < cap;) {
+    ASSERT_TRUE(peer.Recv(&d, 5000));
+    if (d.size() >= 20 && ++got) peer.SendTo(defaultPort_, AckDatagram(GetLe32(d, 8)));
+  }
+  ASSERT_TRUE(session_->WaitReceipts(cap));
+  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, peer.Port())), 0u);
+  EXPECT_EQ(SendTo(peer, 600, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
+}
