@@ -94,6 +94,8 @@ void WaitUntilNs(int64_t dueNs) {
   }
 }
 
+void SleepMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
 void PrintHeader(const std::string& title) { std::printf("\n== %s\n", title.c_str()); }
 
 void PrintPairs(const std::string& what, const std::string& unit, const PairRun& r, const std::string& goal) {

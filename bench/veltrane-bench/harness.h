@@ -40,6 +40,8 @@ double ProcessCpuSeconds();
 int64_t NowNs();
 // Busy-waits until NowNs() reaches dueNs (pacing; yields while far away).
 void WaitUntilNs(int64_t dueNs);
+// Sleeps about ms milliseconds: for waits whose CPU time is being measured.
+void SleepMs(int ms);
 
 // Output: one line per figure, aligned.
 void PrintHeader(const std::string& title);

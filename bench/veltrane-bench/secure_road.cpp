@@ -46,7 +46,7 @@ void RunSecureRoad(const Options& o) {
       SecureTransfer_PostPacket(key, block.data(), kBlockBytes);
     }
     const int64_t deadline = t0 + int64_t{30} * 1000000000;
-    while (Acked(peer) < before + static_cast<uint64_t>(n) && NowNs() < deadline) WaitUntilNs(NowNs() + 2000000);
+    while (Acked(peer) < before + static_cast<uint64_t>(n) && NowNs() < deadline) SleepMs(2);
     const double secs = static_cast<double>(NowNs() - t0) / 1e9;
     const double acked = static_cast<double>(Acked(peer) - before);
     ratio.push_back(acked / secs / kCeilingPerSecond);
