@@ -65,7 +65,9 @@ namespace {
 
 bool Parse(std::vector<const char*> args, CliOptions* o, std::string* err) {
   args.insert(args.begin(), "veltrane-peer");
-  return ParseCli(static_cast<int>(args.size()), args.data(), o, err);
+  const CliOutcome r = ParseCli(static_cast<int>(args.size()), args.data(), o);
+  *err = r.text;
+  return r.Run();
 }
 
 }  // namespace
