@@ -1,14 +1,15 @@
 // What the tools' command lines have in common: one syntax (CLI11's, so
 // "--name value" and "--name=value" both work and --help is generated), the
 // value forms the peer, the demo and the soak run share, and one way of
-// turning a parse into an exit status. Nothing here throws: CLI11's
+// turning a parse into an exit status. A parse throws nothing: CLI11's
 // exceptions end in ParseCommandLine.
 #pragma once
 
-#include <CLI/CLI.hpp>
 #include <cstdint>
 #include <string>
 #include <utility>
+
+#include <CLI/CLI.hpp>
 
 namespace vpeer {
 
