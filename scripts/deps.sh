@@ -1,12 +1,16 @@
 # Sourced by the scripts: installs the Debian packages the build needs, once.
-VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev libenet-dev"
+# The tools (peer, demo, soak) also use CLI11 for their options and
+# nlohmann/json for the peer's JSON; the library itself links neither.
+# ENet is only for the benchmark's reliable-delivery comparison.
+VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev libgmock-dev libbenchmark-dev libboost-dev libcli11-dev nlohmann-json3-dev libenet-dev"
 
 # The fuzz leg (scripts/fuzz.sh): clang with libFuzzer and its sanitizer
 # runtimes, plus what the core links.
 VELT_FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make libloki-dev libspdlog-dev libboost-dev libenet-dev"
 
-# The demo needs only the compiler and the two libraries the core links.
-VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev"
+# The demo and the soak run: the compiler, the two libraries the core links
+# and the two the tools use.
+VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev libcli11-dev nlohmann-json3-dev"
 
 install_deps() {
   local missing=""

@@ -12,7 +12,9 @@ namespace {
 
 bool Parse(std::vector<const char*> args, DemoOptions* o, std::string* err) {
   args.insert(args.begin(), "veltrane-demo");
-  return ParseDemoOptions(static_cast<int>(args.size()), args.data(), o, err);
+  const vpeer::CliOutcome r = ParseDemoOptions(static_cast<int>(args.size()), args.data(), o);
+  *err = r.text;
+  return r.Run();
 }
 
 }  // namespace

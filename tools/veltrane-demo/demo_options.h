@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tool_cli.h"
+
 namespace vdemo {
 
 struct DemoOptions {
@@ -30,16 +32,12 @@ struct DemoOptions {
   uint32_t timeoutSec = 60;  // the whole run
   std::string logFile;       // empty: the library's lines are only counted
   bool quiet = false;
-  bool help = false;
 
   bool FaultsActive() const { return dropPct > 0 || dupPct > 0 || delayMs > 0; }
 };
 
-// Parses argv[1..argc-1] ("--opt value" or "--opt=value"). Returns false with
-// a one-line reason in *err for an unknown option, a bad value or a
-// combination that cannot work.
-bool ParseDemoOptions(int argc, const char* const* argv, DemoOptions* out, std::string* err);
-
-std::string DemoUsage();
+// Parses argv[1..argc-1]. Refuses, with a one-line reason, an unknown
+// option, a bad value or a combination that cannot work.
+vpeer::CliOutcome ParseDemoOptions(int argc, const char* const* argv, DemoOptions* out);
 
 }  // namespace vdemo

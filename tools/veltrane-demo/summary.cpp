@@ -6,15 +6,15 @@ namespace vdemo {
 
 namespace {
 
-std::string N(uint64_t v) { return std::to_string(v); }
+std::string CountText(uint64_t v) { return std::to_string(v); }
 
-std::string Ms(double ms) {
+std::string MillisecondsText(double ms) {
   char buf[32];
   std::snprintf(buf, sizeof(buf), "%.0f ms", ms);
   return buf;
 }
 
-std::string Sec(double s) {
+std::string SecondsText(double s) {
   char buf[32];
   std::snprintf(buf, sizeof(buf), "%.2f s", s);
   return buf;
@@ -32,31 +32,32 @@ std::string List(const std::vector<uint32_t>& v) {
 
 void JudgeRecords(const RunTotals& t, std::vector<std::string>* p) {
   if (t.recordsSent < t.recordsPlanned) {
-    p->push_back("only " + N(t.recordsSent) + " of " + N(t.recordsPlanned) +
+    p->push_back("only " + CountText(t.recordsSent) + " of " + CountText(t.recordsPlanned) +
                  " records were reported before the time ran out");
   }
-  if (t.reportFailures > 0) p->push_back(N(t.reportFailures) + " ReportMeetingQosInfo calls failed");
+  if (t.reportFailures > 0) p->push_back(CountText(t.reportFailures) + " ReportMeetingQosInfo calls failed");
   if (!t.embedded) {
     if (t.log.flowLines > 0 && t.log.flowOut < t.recordsSent) {
-      p->push_back("the library's flow lines show " + N(t.log.flowOut) + " records sent on, not " +
-                   N(t.recordsSent));
+      p->push_back("the library's flow lines show " + CountText(t.log.flowOut) + " records sent on, not " +
+                   CountText(t.recordsSent));
     }
     return;
   }
   const uint64_t lost = LostRecords(t);
   if (lost > 0) {
-    p->push_back(N(lost) + " records never reached the peer (first: " + List(t.missing) + ")");
+    p->push_back(CountText(lost) + " records never reached the peer (first: " + List(t.missing) + ")");
   }
-  if (t.records.corrupt > 0) p->push_back(N(t.records.corrupt) + " records arrived with wrong bytes");
+  if (t.records.corrupt > 0) p->push_back(CountText(t.records.corrupt) + " records arrived with wrong bytes");
   if (t.records.foreign + t.records.outOfRange > 0) {
-    p->push_back(N(t.records.foreign + t.records.outOfRange) + " records arrived that were never sent");
+    p->push_back(CountText(t.records.foreign + t.records.outOfRange) +
+                 " records arrived that were never sent");
   }
   // Without injected duplicates, a second copy is the library's doing.
   if (t.records.duplicates > (t.dupFaults ? t.duplicatedByPeer : 0)) {
-    p->push_back(N(t.records.duplicates) + " records arrived more than once");
+    p->push_back(CountText(t.records.duplicates) + " records arrived more than once");
   }
   if (t.peerRefused > 0) {
-    p->push_back("the peer refused " + N(t.peerRefused) + " datagrams (" + t.peerProblem + ")");
+    p->push_back("the peer refused " + CountText(t.peerRefused) + " datagrams (" + t.peerProblem + ")");
   }
 }
 
@@ -64,22 +65,26 @@ void JudgeAdjustments(const RunTotals& t, std::vector<std::string>* p) {
   if (!t.embedded) return;
   const CallbackCounts& c = t.callbacks;
   if (t.adjustSent < t.adjustPlanned) {
-    p->push_back("only " + N(t.adjustSent) + " of " + N(t.adjustPlanned) + " notifications were sent");
+    p->push_back("only " + CountText(t.adjustSent) + " of " + CountText(t.adjustPlanned) +
+                 " notifications were sent");
   }
-  if (c.invalid > 0) p->push_back(N(c.invalid) + " adjustment callbacks carried the wrong record");
+  if (c.invalid > 0) p->push_back(CountText(c.invalid) + " adjustment callbacks carried the wrong record");
   // A notification the peer gave up on may or may not have got through;
   // without faults every one must.
   uint64_t mustArrive = t.adjustSent;
   if (t.faults) mustArrive = t.adjustSent > t.adjustGaveUp ? t.adjustSent - t.adjustGaveUp : 0;
   if (c.distinct < mustArrive || c.distinct > t.adjustSent) {
-    p->push_back(N(c.distinct) + " of " + N(t.adjustSent) + " notifications were called back");
+    p->push_back(CountText(c.distinct) + " of " + CountText(t.adjustSent) +
+                 " notifications were called back");
   }
-  if (!t.faults && c.repeats > 0) p->push_back(N(c.repeats) + " notifications were called back twice");
+  if (!t.faults && c.repeats > 0) {
+    p->push_back(CountText(c.repeats) + " notifications were called back twice");
+  }
   if (t.answered != c.distinct) {
-    p->push_back(N(t.answered) + " notifications answered with 6004, " + N(c.distinct) +
+    p->push_back(CountText(t.answered) + " notifications answered with 6004, " + CountText(c.distinct) +
                  " called back");
   }
-  if (t.answersInvalid > 0) p->push_back(N(t.answersInvalid) + " 6004 answers were wrong");
+  if (t.answersInvalid > 0) p->push_back(CountText(t.answersInvalid) + " 6004 answers were wrong");
 }
 
 }  // namespace
@@ -108,35 +113,43 @@ void PrintSummary(std::FILE* out, const RunTotals& t, const std::vector<std::str
   Row(out, "library port range", t.portRange);
   Row(out, "library bound", t.bound.empty() ? "(not logged)" : t.bound);
   Row(out, "QoS server", t.qosServer.empty() ? "(not learnt)" : t.qosServer);
-  Row(out, "discovery time", t.discovered ? Ms(t.discoveryMs) : "(none)");
-  Row(out, "records sent", N(t.recordsSent) + " of " + N(t.recordsPlanned) +
-                               (t.reportFailures > 0 ? ", " + N(t.reportFailures) + " refused" : ""));
+  Row(out, "discovery time", t.discovered ? MillisecondsText(t.discoveryMs) : "(none)");
+  Row(out, "records sent",
+      CountText(t.recordsSent) + " of " + CountText(t.recordsPlanned) +
+          (t.reportFailures > 0 ? ", " + CountText(t.reportFailures) + " refused" : ""));
   if (t.embedded) {
-    Row(out, "records received by the peer", N(t.records.distinct) + " (checked byte for byte)");
-    Row(out, "records dropped by the peer", N(t.droppedByPeer) + (t.faults ? " (injected)" : ""));
-    Row(out, "records lost", N(LostRecords(t)));
-    Row(out, "duplicates", N(t.records.duplicates));
-    Row(out, "corrupt / unknown records", N(t.records.corrupt) + " / " +
-                                              N(t.records.foreign + t.records.outOfRange));
-    Row(out, "adjustments sent", N(t.adjustSent) + " of " + N(t.adjustPlanned) +
-                                     (t.adjustGaveUp > 0 ? ", " + N(t.adjustGaveUp) + " unacknowledged" : ""));
-    Row(out, "adjustments called back", N(t.callbacks.distinct) + " (" + N(t.callbacks.uplink) +
-                                            " uplink, " + N(t.callbacks.downlink) + " downlink" +
-                                            (t.callbacks.repeats > 0 ? ", " + N(t.callbacks.repeats) + " repeated" : "") +
-                                            (t.callbacks.invalid > 0 ? ", " + N(t.callbacks.invalid) + " wrong" : "") + ")");
-    Row(out, "adjustments answered", N(t.answered) + " (valid 6004 at the peer" +
-                                         (t.answersDuplicate > 0 ? ", " + N(t.answersDuplicate) + " repeated" : "") + ")");
+    Row(out, "records received by the peer", CountText(t.records.distinct) + " (checked byte for byte)");
+    Row(out, "records dropped by the peer", CountText(t.droppedByPeer) + (t.faults ? " (injected)" : ""));
+    Row(out, "records lost", CountText(LostRecords(t)));
+    Row(out, "duplicates", CountText(t.records.duplicates));
+    Row(out, "corrupt / unknown records",
+        CountText(t.records.corrupt) + " / " + CountText(t.records.foreign + t.records.outOfRange));
+    Row(out, "adjustments sent",
+        CountText(t.adjustSent) + " of " + CountText(t.adjustPlanned) +
+            (t.adjustGaveUp > 0 ? ", " + CountText(t.adjustGaveUp) + " unacknowledged" : ""));
+    Row(out, "adjustments called back",
+        CountText(t.callbacks.distinct) + " (" + CountText(t.callbacks.uplink) + " uplink, " +
+            CountText(t.callbacks.downlink) + " downlink" +
+            (t.callbacks.repeats > 0 ? ", " + CountText(t.callbacks.repeats) + " repeated" : "") +
+            (t.callbacks.invalid > 0 ? ", " + CountText(t.callbacks.invalid) + " wrong" : "") + ")");
+    Row(out, "adjustments answered",
+        CountText(t.answered) + " (valid 6004 at the peer" +
+            (t.answersDuplicate > 0 ? ", " + CountText(t.answersDuplicate) + " repeated" : "") + ")");
   } else {
-    Row(out, "records sent on (flow lines)", t.log.flowLines > 0 ? N(t.log.flowOut) : "(no flow line yet)");
+    Row(out, "records sent on (flow lines)",
+        t.log.flowLines > 0 ? CountText(t.log.flowOut) : "(no flow line yet)");
     Row(out, "records received", na);
-    Row(out, "adjustment callbacks", N(t.callbacks.calls) + " (none triggered without the embedded peer)");
+    Row(out, "adjustment callbacks",
+        CountText(t.callbacks.calls) + " (none triggered without the embedded peer)");
   }
-  Row(out, "library log", N(t.log.warnings) + " warnings, " + N(t.log.errors) + " errors, " +
-                              N(t.log.lines) + " lines");
-  Row(out, "elapsed", Sec(t.elapsedSec));
+  Row(out, "library log",
+      CountText(t.log.warnings) + " warnings, " + CountText(t.log.errors) + " errors, " +
+          CountText(t.log.lines) + " lines");
+  Row(out, "elapsed", SecondsText(t.elapsedSec));
   if (problems.empty()) {
-    Row(out, "result", t.embedded ? "OK: every record and adjustment accounted for"
-                                  : "OK: every record handed over (delivery not observable)");
+    Row(out, "result",
+        t.embedded ? "OK: every record and adjustment accounted for"
+                   : "OK: every record handed over (delivery not observable)");
   } else {
     Row(out, "result", "FAILED");
     for (const std::string& s : problems) std::fprintf(out, "    - %s\n", s.c_str());

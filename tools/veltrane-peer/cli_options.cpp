@@ -1,8 +1,5 @@
 #include "cli_options.h"
 
-#include "option_values.h"
-
-#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -10,186 +7,130 @@ namespace vpeer {
 
 namespace {
 
-bool ToU64(const std::string& text, uint64_t maxValue, uint64_t* out) {
-  return ParseUnsigned(text, maxValue, out);
-}
-
-bool ToU32(const std::string& text, uint32_t* out) { return ParseU32(text, 0xFFFFFFFFull, out); }
-
-bool ToPort(const std::string& text, uint16_t* out) {
-  uint32_t v = 0;
-  if (!ParseU32(text, 65535, &v)) return false;
-  *out = static_cast<uint16_t>(v);
-  return true;
-}
-
-bool ToPercent(const std::string& text, double* out) { return ParsePercent(text, out); }
-
-bool ToDelay(const std::string& text, FaultPlan* plan) {
-  return ParseDelay(text, 0xFFFFFFFFull, &plan->delayMs, &plan->delayRandom);
-}
-
-struct PendingResult {
-  bool all = true;
-  size_t index = 0;
-  uint32_t result = 0;
+// What the STPRC options say, applied once every socket exists.
+struct StprcChoices {
+  std::vector<uint16_t> ports;
+  uint32_t count = 0;
+  std::vector<std::string> results;  // "N" for every socket, "I:N" for socket I
+  std::vector<uint32_t> silent;
 };
+
+void AddStprcOptions(CLI::App* app, StprcChoices* s) {
+  app->add_option("--stprc-port", s->ports,
+                  "add an STPRC socket on port P (repeatable; 0 = ephemeral); these come first")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->transform(DecimalUpTo(65535))
+      ->type_name("P");
+  AddUnsigned(app, "--stprc-count", "N", &s->count, 64,
+              "add N STPRC sockets on ephemeral ports, after the --stprc-port ones\n"
+              "(with neither: one ephemeral STPRC socket)");
+  app->add_option("--stprc-result", s->results,
+                  "answer 6801 with result N (all sockets, or socket I; repeatable)")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->type_name("N|I:N");
+  app->add_option("--stprc-silent", s->silent, "these STPRC sockets count 6801 but never answer")
+      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll)
+      ->delimiter(',')
+      ->transform(DecimalUpTo(0xFFFFFFFFull))
+      ->type_name("I,J,...");
+}
+
+void AddPeerOptions(CLI::App* app, CliOptions* o) {
+  PeerConfig& p = o->peer;
+  app->add_option("--bind", p.bindIp, "address of every socket")->type_name("IP")->capture_default_str();
+  AddUnsigned(app, "--qos-port", "P", &p.qosPort, 65535, "QoS server / log receiver port (0 = ephemeral)");
+  app->add_option("--qos-announce", p.qosAnnounce, "QoS server a 6802 names (default: our QoS socket)")
+      ->type_name("IP:PORT");
+  app->add_flag_callback(
+      "--no-1120", [&p] { p.answer1119 = false; }, "never acknowledge 1119 packets");
+  AddUnsigned(app, "--adjust-every", "MS", &p.adjustEveryMs, 0xFFFFFFFFull, "send a 6003 every MS ms ...");
+  AddUnsigned(app, "--adjust-count", "N", &p.adjustCount, 0xFFFFFFFFull,
+              "... N times (PacketId counts up from 1)");
+  app->add_option("--adjust-target", p.adjustTarget, "where to (default: the client last seen)")
+      ->type_name("IP:PORT");
+  app->add_flag_callback(
+      "--adjust-unreliable", [&p] { p.adjustReliable = false; }, "send 6003 unreliably");
+  AddUnsigned(app, "--adjust-repeat", "MS", &p.adjustRepeatMs, 0xFFFFFFFFull,
+              "unreliable 6003: repeat every MS until answered (0: once)");
+  AddUnsigned(app, "--adjust-speak", "N", &p.adjustTemplate.speakId, 0xFFFFFFFFull,
+              "speakId of scheduled notifications");
+  AddUnsigned(app, "--client-sid", "N", &p.clientSid, 0xFFFFFFFFull,
+              "destSid of 6003 (0: the srcSid the client used)");
+  AddPercent(app, "--drop-in", &p.faultIn.dropPct, "drop PCT% of datagrams received");
+  AddPercent(app, "--drop-out", &p.faultOut.dropPct, "drop PCT% of datagrams sent");
+  AddPercent(app, "--dup-in", &p.faultIn.dupPct, "duplicate PCT% of datagrams received");
+  AddPercent(app, "--dup-out", &p.faultOut.dupPct, "duplicate PCT% of datagrams sent");
+  AddDelay(app, "--delay-in", 0xFFFFFFFFull, &p.faultIn.delayMs, &p.faultIn.delayRandom,
+           "delay datagrams received: MS, or rand:MS (reorders)");
+  AddDelay(app, "--delay-out", 0xFFFFFFFFull, &p.faultOut.delayMs, &p.faultOut.delayRandom,
+           "delay datagrams sent: MS, or rand:MS (reorders)");
+  AddPercent(app, "--withhold-acks", &p.withholdAckPct,
+             "accept reliable datagrams without acknowledging them");
+  AddUnsigned(app, "--seed", "N", &p.seed, ~0ull, "fault generator seed");
+  AddUnsigned(app, "--duration", "SEC", &o->durationSec, 0xFFFFFFFFull,
+              "exit after SEC seconds (0: on SIGINT/SIGTERM)");
+  app->add_option("--summary", o->summaryPath,
+                  "where the JSON summary goes (- = standard output); SIGUSR1 writes it without exiting")
+      ->check(Accepting([](const std::string& v) { return !v.empty(); }, "a file name"))
+      ->type_name("FILE|-")
+      ->capture_default_str();
+  app->add_flag("--allow-remote", p.allowRemote, "accept addresses outside 127.0.0.0/8");
+}
+
+// Creates the sockets and applies results and silences to them by index.
+CliOutcome ApplyStprc(const StprcChoices& s, PeerConfig* p) {
+  p->stprc.clear();
+  for (uint16_t port : s.ports) p->stprc.push_back(StprcSocketConfig{port, false, 0});
+  p->stprc.resize(p->stprc.size() + s.count);
+  if (p->stprc.empty()) p->stprc.resize(1);
+  const std::string of = " of " + std::to_string(p->stprc.size());
+  for (const std::string& r : s.results) {
+    const size_t colon = r.find(':');
+    uint64_t index = 0;
+    uint64_t result = 0;
+    const bool all = colon == std::string::npos;
+    if (!(all ? ParseUnsigned(r, 0xFFFFFFFFull, &result)
+              : ParseUnsigned(r.substr(0, colon), 0xFFFFFFFFull, &index) &&
+                    ParseUnsigned(r.substr(colon + 1), 0xFFFFFFFFull, &result))) {
+      return CliOutcome::Refused("--stprc-result: '" + r + "' is not N or I:N");
+    }
+    if (!all && index >= p->stprc.size()) {
+      return CliOutcome::Refused("--stprc-result names socket " + std::to_string(index) + of);
+    }
+    if (all) {
+      for (StprcSocketConfig& sc : p->stprc) sc.result = static_cast<uint32_t>(result);
+    } else {
+      p->stprc[index].result = static_cast<uint32_t>(result);
+    }
+  }
+  for (uint32_t index : s.silent) {
+    if (index >= p->stprc.size()) {
+      return CliOutcome::Refused("--stprc-silent names socket " + std::to_string(index) + of);
+    }
+    p->stprc[index].silent = true;
+  }
+  return CliOutcome{};
+}
 
 }  // namespace
 
-std::string CliUsage() {
-  return
-      "usage: veltrane-peer [options]\n"
-      "  --bind IP                address of every socket (default 127.0.0.1)\n"
-      "  --stprc-port P           add an STPRC socket on port P (repeatable; 0 = ephemeral)\n"
-      "  --stprc-count N          add N STPRC sockets on ephemeral ports\n"
-      "                           (default: one ephemeral STPRC socket)\n"
-      "  --stprc-result N|I:N     answer 6801 with result N (all sockets, or socket I)\n"
-      "  --stprc-silent I,J,...   these STPRC sockets count 6801 but never answer\n"
-      "  --qos-port P             QoS server / log receiver port (default ephemeral)\n"
-      "  --qos-announce IP:PORT   QoS server a 6802 names (default: our QoS socket)\n"
-      "  --no-1120                never acknowledge 1119 packets\n"
-      "  --adjust-every MS        send a 6003 every MS ms ...\n"
-      "  --adjust-count N         ... N times (PacketId counts up from 1)\n"
-      "  --adjust-target IP:PORT  where to (default: the client last seen)\n"
-      "  --adjust-unreliable      send 6003 unreliably (default reliable)\n"
-      "  --adjust-repeat MS       unreliable 6003: repeat every MS until answered\n"
-      "  --adjust-speak N         speakId of scheduled notifications (default 3003)\n"
-      "  --client-sid N           destSid of 6003 (default: srcSid the client used)\n"
-      "  --drop-in PCT, --drop-out PCT     drop datagrams received / sent\n"
-      "  --dup-in PCT,  --dup-out PCT      duplicate them\n"
-      "  --delay-in D,  --delay-out D      delay them: D = MS, or rand:MS (reorders)\n"
-      "  --withhold-acks PCT      accept reliable datagrams without acknowledging them\n"
-      "  --seed N                 fault generator seed (default 1)\n"
-      "  --duration SEC           exit after SEC seconds (default: on SIGINT/SIGTERM)\n"
-      "  --summary FILE|-         where the JSON summary goes (default -, stdout);\n"
-      "                           SIGUSR1 writes it without exiting\n"
-      "  --allow-remote           accept addresses outside 127.0.0.0/8\n"
-      "  --help\n";
-}
-
-bool ParseCli(int argc, const char* const* argv, CliOptions* out, std::string* err) {
+CliOutcome ParseCli(int argc, const char* const* argv, CliOptions* out) {
   CliOptions o;
-  o.peer.stprc.clear();
-  std::vector<PendingResult> results;
-  std::vector<size_t> silent;
-
-  for (int i = 1; i < argc; ++i) {
-    const std::string opt = argv[i];
-    // Options without a value.
-    if (opt == "--help" || opt == "-h") { o.help = true; continue; }
-    if (opt == "--allow-remote") { o.peer.allowRemote = true; continue; }
-    if (opt == "--no-1120") { o.peer.answer1119 = false; continue; }
-    if (opt == "--adjust-unreliable") { o.peer.adjustReliable = false; continue; }
-
-    if (i + 1 >= argc) {
-      *err = opt.compare(0, 2, "--") == 0 ? "option " + opt + " needs a value"
-                                           : "unexpected argument '" + opt + "'";
-      return false;
-    }
-    const std::string val = argv[++i];
-    bool ok = true;
-    if (opt == "--bind") {
-      o.peer.bindIp = val;
-    } else if (opt == "--stprc-port") {
-      StprcSocketConfig sc;
-      ok = ToPort(val, &sc.port);
-      o.peer.stprc.push_back(sc);
-    } else if (opt == "--stprc-count") {
-      uint32_t n = 0;
-      ok = ToU32(val, &n) && n >= 1 && n <= 64;
-      for (uint32_t k = 0; ok && k < n; ++k) o.peer.stprc.push_back(StprcSocketConfig{});
-    } else if (opt == "--stprc-result") {
-      PendingResult r;
-      const size_t colon = val.find(':');
-      if (colon == std::string::npos) {
-        ok = ToU32(val, &r.result);
-      } else {
-        uint32_t index = 0;
-        r.all = false;
-        ok = ToU32(val.substr(0, colon), &index) && ToU32(val.substr(colon + 1), &r.result);
-        r.index = index;
-      }
-      results.push_back(r);
-    } else if (opt == "--stprc-silent") {
-      size_t start = 0;
-      while (ok && start <= val.size()) {
-        const size_t comma = std::min(val.find(',', start), val.size());
-        uint32_t index = 0;
-        ok = ToU32(val.substr(start, comma - start), &index);
-        silent.push_back(index);
-        start = comma + 1;
-      }
-    } else if (opt == "--qos-port") {
-      ok = ToPort(val, &o.peer.qosPort);
-    } else if (opt == "--qos-announce") {
-      o.peer.qosAnnounce = val;
-    } else if (opt == "--adjust-every") {
-      ok = ToU32(val, &o.peer.adjustEveryMs);
-    } else if (opt == "--adjust-count") {
-      ok = ToU32(val, &o.peer.adjustCount);
-    } else if (opt == "--adjust-target") {
-      o.peer.adjustTarget = val;
-    } else if (opt == "--adjust-repeat") {
-      ok = ToU32(val, &o.peer.adjustRepeatMs);
-    } else if (opt == "--adjust-speak") {
-      ok = ToU32(val, &o.peer.adjustTemplate.speakId);
-    } else if (opt == "--client-sid") {
-      ok = ToU32(val, &o.peer.clientSid);
-    } else if (opt == "--drop-in") {
-      ok = ToPercent(val, &o.peer.faultIn.dropPct);
-    } else if (opt == "--drop-out") {
-      ok = ToPercent(val, &o.peer.faultOut.dropPct);
-    } else if (opt == "--dup-in") {
-      ok = ToPercent(val, &o.peer.faultIn.dupPct);
-    } else if (opt == "--dup-out") {
-      ok = ToPercent(val, &o.peer.faultOut.dupPct);
-    } else if (opt == "--delay-in") {
-      ok = ToDelay(val, &o.peer.faultIn);
-    } else if (opt == "--delay-out") {
-      ok = ToDelay(val, &o.peer.faultOut);
-    } else if (opt == "--withhold-acks") {
-      ok = ToPercent(val, &o.peer.withholdAckPct);
-    } else if (opt == "--seed") {
-      ok = ToU64(val, ~0ull, &o.peer.seed);
-    } else if (opt == "--duration") {
-      ok = ToU32(val, &o.durationSec);
-    } else if (opt == "--summary") {
-      ok = !val.empty();
-      o.summaryPath = val;
-    } else {
-      *err = "unknown option " + opt;
-      return false;
-    }
-    if (!ok) {
-      *err = "bad value '" + val + "' for " + opt;
-      return false;
-    }
-  }
-
-  if (o.peer.stprc.empty()) o.peer.stprc.push_back(StprcSocketConfig{});
-  for (const PendingResult& r : results) {
-    if (r.all) {
-      for (StprcSocketConfig& sc : o.peer.stprc) sc.result = r.result;
-    } else if (r.index < o.peer.stprc.size()) {
-      o.peer.stprc[r.index].result = r.result;
-    } else {
-      *err = "--stprc-result names socket " + std::to_string(r.index) + " of " +
-             std::to_string(o.peer.stprc.size());
-      return false;
-    }
-  }
-  for (size_t index : silent) {
-    if (index >= o.peer.stprc.size()) {
-      *err = "--stprc-silent names socket " + std::to_string(index) + " of " +
-             std::to_string(o.peer.stprc.size());
-      return false;
-    }
-    o.peer.stprc[index].silent = true;
-  }
-  if (!o.help && !CheckPeerAddresses(o.peer, err)) return false;
-  *out = std::move(o);
-  return true;
+  StprcChoices stprc;
+  CLI::App app("A simulated STPRC server, QoS server and log receiver on 127.0.0.1.", "veltrane-peer");
+  ConfigureApp(&app);
+  app.footer(
+      "It prints one JSON line when ready and the JSON summary on exit.\n"
+      "Exit status: 0 after a clean run; 1 a socket could not be opened or the summary\n"
+      "not written; 2 bad options.");
+  AddStprcOptions(&app, &stprc);
+  AddPeerOptions(&app, &o);
+  CliOutcome outcome = ParseCommandLine(&app, argc, argv);
+  if (outcome.Run()) outcome = ApplyStprc(stprc, &o.peer);
+  std::string err;
+  if (outcome.Run() && !CheckPeerAddresses(o.peer, &err)) outcome = CliOutcome::Refused(err);
+  if (outcome.Run()) *out = std::move(o);
+  return outcome;
 }
 
 }  // namespace vpeer

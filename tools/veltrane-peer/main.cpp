@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "cli_options.h"
 #include "peer.h"
 
@@ -30,30 +32,20 @@ bool WriteSummary(const std::string& path, const std::string& json) {
 }
 
 std::string ReadyLine(const vpeer::Peer& peer, const std::string& bindIp) {
-  std::string line = "{\"event\":\"ready\",\"bind\":\"" + bindIp + "\",\"stprc_ports\":[";
-  const std::vector<uint16_t> ports = peer.StprcPorts();
-  for (size_t i = 0; i < ports.size(); ++i) {
-    if (i > 0) line += ",";
-    line += std::to_string(ports[i]);
-  }
-  line += "],\"qos_port\":" + std::to_string(peer.QosPort()) + ",\"qos_announce\":\"" +
-          peer.AnnouncedQos().ToString() + "\"}";
-  return line;
+  const nlohmann::ordered_json line{{"event", "ready"},
+                                    {"bind", bindIp},
+                                    {"stprc_ports", peer.StprcPorts()},
+                                    {"qos_port", peer.QosPort()},
+                                    {"qos_announce", peer.AnnouncedQos().ToString()}};
+  return line.dump();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
   vpeer::CliOptions opts;
-  std::string err;
-  if (!vpeer::ParseCli(argc, argv, &opts, &err)) {
-    std::fprintf(stderr, "veltrane-peer: %s (see --help)\n", err.c_str());
-    return 2;
-  }
-  if (opts.help) {
-    std::printf("%s", vpeer::CliUsage().c_str());
-    return 0;
-  }
+  const vpeer::CliOutcome parsed = vpeer::ParseCli(argc, argv, &opts);
+  if (!parsed.Run()) return vpeer::FinishCommandLine("veltrane-peer", parsed);
 
   // Block the signals before the service thread exists, so it inherits the
   // mask and only this thread takes them, synchronously, in sigtimedwait.
@@ -65,6 +57,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &sigs, nullptr);
 
   vpeer::Peer peer(opts.peer);
+  std::string err;
   if (!peer.Start(&err)) {
     std::fprintf(stderr, "veltrane-peer: %s\n", err.c_str());
     return 1;

@@ -18,6 +18,7 @@
 #include "peer.h"
 #include "udp_socket.h"
 #include "soak_watch.h"
+#include "tool_cli.h"
 #include "veltrane.h"
 
 namespace {
@@ -39,26 +40,39 @@ struct Options {
   double listLagSec = 1.0;
 };
 
-bool ParseOptions(int argc, char** argv, Options* o) {
-  for (int i = 1; i + 1 < argc; i += 2) {
-    const std::string k = argv[i];
-    const double v = atof(argv[i + 1]);
-    if (k == "--seconds") o->seconds = static_cast<int>(v);
-    else if (k == "--threads") o->threads = static_cast<uint32_t>(v);
-    else if (k == "--rate") o->rate = static_cast<uint32_t>(v);
-    else if (k == "--secure-every") o->secureEvery = static_cast<uint32_t>(v);
-    else if (k == "--drop") o->dropPct = v;
-    else if (k == "--dup") o->dupPct = v;
-    else if (k == "--delay") o->delayMs = static_cast<uint32_t>(v);
-    else if (k == "--vanish-every") o->vanishEvery = static_cast<int>(v);
-    else if (k == "--vanish-for") o->vanishFor = static_cast<int>(v);
-    else if (k == "--drain") o->drainSeconds = static_cast<int>(v);
-    else if (k == "--flood") o->floodSeconds = static_cast<int>(v);
-    else if (k == "--rss-ceiling-mb") o->rssCeilingMiB = static_cast<uint64_t>(v);
-    else if (k == "--list-lag") o->listLagSec = v;
-    else return false;
-  }
-  return (argc % 2) == 1 && o->threads > 0 && o->threads <= 64 && o->secureEvery > 0;
+bool IsSeconds(const std::string& text) {
+  char* end = nullptr;
+  const double v = std::strtod(text.c_str(), &end);
+  return !text.empty() && *end == '\0' && v >= 0.0;
+}
+
+vpeer::CliOutcome ParseOptions(int argc, char** argv, Options* o) {
+  CLI::App app("The library under sustained load against the embedded peer on 127.0.0.1.", "veltrane-soak");
+  vpeer::ConfigureApp(&app);
+  app.footer("Exit status: 0 when every bound held; 1 when one did not; 2 bad options or a set-up failure.");
+  vpeer::AddUnsigned(&app, "--seconds", "SEC", &o->seconds, 86400, "length of the load");
+  vpeer::AddUnsigned(&app, "--threads", "N", &o->threads, 64, "host threads reporting")
+      ->check(CLI::Range(1u, 64u).description(""));
+  vpeer::AddUnsigned(&app, "--rate", "R", &o->rate, 10000000,
+                     "records per second per thread (0: as fast as possible)");
+  vpeer::AddUnsigned(&app, "--secure-every", "N", &o->secureEvery, 1000000, "one secured block per N records")
+      ->check(CLI::Range(1u, 1000000u).description(""));
+  vpeer::AddPercent(&app, "--drop", &o->dropPct, "the peer drops PCT% of datagrams both ways");
+  vpeer::AddPercent(&app, "--dup", &o->dupPct, "... duplicates PCT% of them");
+  vpeer::AddUnsigned(&app, "--delay", "MS", &o->delayMs, 10000, "... delays them up to MS");
+  vpeer::AddUnsigned(&app, "--vanish-every", "SEC", &o->vanishEvery, 86400,
+                     "the QoS server vanishes every SEC seconds (0: never) ...");
+  vpeer::AddUnsigned(&app, "--vanish-for", "SEC", &o->vanishFor, 86400, "... for SEC seconds");
+  vpeer::AddUnsigned(&app, "--drain", "SEC", &o->drainSeconds, 86400,
+                     "longest wait for the secured blocks after the load");
+  vpeer::AddUnsigned(&app, "--flood", "SEC", &o->floodSeconds, 86400,
+                     "6003 notifications as fast as the peer sends, after the load");
+  vpeer::AddUnsigned(&app, "--rss-ceiling-mb", "MIB", &o->rssCeilingMiB, 1u << 20, "resident memory bound");
+  app.add_option("--list-lag", o->listLagSec, "longest a SetStpRc list may wait to apply")
+      ->check(vpeer::Accepting(IsSeconds, "a number of seconds"))
+      ->type_name("SEC")
+      ->capture_default_str();
+  return vpeer::ParseCommandLine(&app, argc, argv);
 }
 
 struct Totals {
@@ -241,12 +255,8 @@ void Drain(const Options& o, soak::SecureLedger* ledger) {
 
 int main(int argc, char** argv) {
   Options o;
-  if (!ParseOptions(argc, argv, &o)) {
-    fprintf(stderr, "usage: veltrane-soak [--seconds 30] [--threads 8] [--rate 8000] [--secure-every 40]\n"
-                    "  [--drop 30] [--dup 5] [--delay 20] [--vanish-every 20] [--vanish-for 5] [--drain 60]\n"
-                    "  [--rss-ceiling-mb 64] [--list-lag 1.0] [--flood 0]\n");
-    return 2;
-  }
+  const vpeer::CliOutcome parsed = ParseOptions(argc, argv, &o);
+  if (!parsed.Run()) return vpeer::FinishCommandLine("veltrane-soak", parsed);
   VELT_SetLogCallback(&soak::LogWatch::Callback);
   soak::SecureLedger ledger(o.threads);
   Totals t;
