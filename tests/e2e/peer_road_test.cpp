@@ -117,66 +117,6 @@ TEST(PeerRoad, DiscoveryRecordsAndAdjustmentsInBothDirections) {
   EXPECT_EQ(0u, s.malformed);
 }
 
-TEST(PeerRoad, SetStpRcWithSeveralGroupsFindsTheAnsweringGroup) {
-  PeerRun run;
-  run.cfg.stprc = {vpeer::StprcSocketConfig{0, true, 0}, vpeer::StprcSocketConfig{0, true, 0},
-                   vpeer::StprcSocketConfig{0, false, 0}};
-  run.Start();
-  ASSERT_EQ(0, InitVeltraneWithCallback(&OnAdjust, 0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1",
-                                        run.peer->StprcEndpoint(0).port));
-  StprcAddrEntry list[3];
-  memset(list, 0, sizeof(list));
-  for (uint32_t i = 0; i < 3; ++i) {
-    strcpy(list[i].stprcIp, "127.0.0.1");
-    list[i].stprcPort = run.peer->StprcEndpoint(i).port;
-  }
-  list[0].groupid = 10;  // two silent servers in the first group
-  list[1].groupid = 10;
-  list[2].groupid = 20;
-  ASSERT_EQ(0, SetStpRc(list, 3));
-  ASSERT_TRUE(Eventually([&] {
-    VELT_TestAdvanceClock(500);
-    return run.peer->Stats().stprcAnswers >= 1;
-  }, 10000));
-  vpeer::PeerStats s = run.peer->Stats();
-  EXPECT_GE(s.stprcRequests[0], 1u);
-  EXPECT_GE(s.stprcRequests[1], 1u);
-  uint32_t seq = 5;
-  ASSERT_TRUE(Eventually([&] {
-    std::vector<uint8_t> r = Record(++seq, 12);
-    ReportMeetingQosInfo(r.data(), 12);
-    return Eventually([&] { return run.HasRecord(seq); }, 100);
-  }));
-}
-
-TEST(PeerRoad, DirectAddressFileAndConversionMapRedirectRecords) {
-  PeerRun run;
-  TestServer announced;  // what STPRC names; nobody should get records there
-  run.cfg.qosAnnounce = "127.0.0.1:" + std::to_string(announced.Port());
-  run.Start();
-  VELT_CovertRecverAddr_Start();
-  VELT_CovertRecverAddr_Add("127.0.0.1", announced.Port(), "127.0.0.1", run.peer->QosPort());
-  VELT_CovertRecverAddr_End();
-  StartAndDiscover(run);  // records reach the peer only through the map
-  EXPECT_TRUE(announced.Silent(100));
-
-  TestServer direct;
-  char tmpl[] = "/tmp/velt-peer-road-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  FILE* f = fopen((dir + "/qosRecverIP.txt").c_str(), "wb");
-  ASSERT_NE(nullptr, f);
-  fprintf(f, "127.0.0.1:%u\n", direct.Port());
-  fclose(f);
-  SetVeltraneDir(dir.c_str());
-  std::vector<uint8_t> r = Record(4242, 20);
-  Received got;
-  ASSERT_TRUE(Eventually([&] {
-    ReportMeetingQosInfo(r.data(), 20);
-    return direct.ReceiveMsg(vpeer::kMsgQosRecord, &got, 50);
-  }));
-  EXPECT_EQ(r, got.Body());
-}
-
 TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
   PeerRun run;
   run.cfg.seed = 20261206;

@@ -97,19 +97,6 @@ TEST(Log, LinesBelowTheLevelAreDroppedAndACaptureRestoresTheLevel) {
   EXPECT_EQ(Log::GetLevel(), 2);
 }
 
-TEST(Log, ManyThreadsDeliverWholeLines) {
-  LogCapture cap;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 250; ++i) Log::writeWarning(1, 3025, "thread %d line %d end", t, i);
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  EXPECT_EQ(cap.Count(" end"), 1000u);
-  EXPECT_EQ(cap.Count("thread 3 line 249 end"), 1u);
-}
-
 TEST(LogSinks, CallbackGetsEveryFieldAndNullGoesBackToTheFile) {
   TempDir dir;
   const fs::path file = dir.path() / "sub.log";

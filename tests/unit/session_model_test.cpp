@@ -170,7 +170,7 @@ TEST(SessionGateDirect, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
     std::lock_guard<std::mutex> g(Rec(s)->mu);
     const std::vector<std::string> expected = {"start", "msg7", "msg8"};
     EXPECT_EQ(Rec(s)->trace, expected);
-    EXPECT_EQ(Rec(s)->messages[0].bytes, std::vector<uint8_t>({'a', 'b'}));
+    EXPECT_EQ(Rec(s)->messages[0].body, "ab");
   }
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::OnEventArrived 将isStartEvent 赋值为 true"));
   s->Terminate(0);
@@ -197,7 +197,7 @@ TEST(SessionDispatch, BodiesReachOnMessageAsTheirFormSays) {
   ASSERT_EQ(m.size(), 2u);
   EXPECT_EQ(m[0].pointer, nullptr);
   EXPECT_EQ(m[0].length, 0u);
-  EXPECT_EQ(std::string(m[1].bytes.begin(), m[1].bytes.end()), "BODY");
+  EXPECT_EQ(m[1].body, "BODY");
   s->Terminate(0);
 }
 
