@@ -148,17 +148,6 @@ TEST(Discovery, SetStpRcResults) {
   for (uint32_t g = 0; g < 9; ++g) nine[g] = Entry(static_cast<uint16_t>(30000 + g), g);
   EXPECT_EQ(0, SetStpRc(nine, 9));
   EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] SetStpRc Report_RC_ADDR_CMD 发送到session 地址 ret:14"));
-
-  // Ids 7, 3, 7, 3: two groups in input order, a 480-byte table.
-  TestServer a, b, c, d;
-  StprcAddrEntry mixed[4] = {Entry(a.Port(), 7), Entry(b.Port(), 3), Entry(c.Port(), 7), Entry(d.Port(), 3)};
-  EXPECT_EQ(0, SetStpRc(mixed, 4));
-  EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] SetStpRc Report_RC_ADDR_CMD 发送到session 地址 ret:0"));
-  Received r;
-  ASSERT_TRUE(b.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
-  ASSERT_TRUE(d.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
-  EXPECT_TRUE(a.Silent(50));
-  EXPECT_TRUE(log.WaitFor("index:1", 1));
 }
 
 TEST(Discovery, DirectAddressAndConversionMapApplyToTheAnswer) {
