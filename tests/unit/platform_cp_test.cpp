@@ -2,19 +2,17 @@
 // completes exactly once through Get (or fails at once), posts are spread
 // over workers, and closing a socket or the port releases whoever waits.
 // Every wait is bounded: Get runs on a helper thread with a deadline.
-#include <atomic>
 #include <chrono>
 #include <cstring>
 #include <future>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "linux_only.h"
 #include "platform/completion_port.h"
-#include "wait_util.h"
+#include "udp_peer.h"
 
 namespace {
 
@@ -26,7 +24,6 @@ using plat::Socket;
 constexpr uint32_t kLoopback = 0x7F000001u;
 constexpr auto kDeadline = std::chrono::seconds(20);
 constexpr uintptr_t kMarkerKey = 0xAA;
-constexpr uintptr_t kStopKey = 0xBB;
 #if defined(_WIN32)
 constexpr bool kRealSizeKnown = false;
 #else
@@ -83,20 +80,6 @@ void ExpectOnlyMarkerNext(CompletionPort& port) {
 bool SameAddr(const SockAddrIn& a, const SockAddrIn& b) {
   return a.addrBe == b.addrBe && a.portBe == b.portBe;
 }
-
-// A remote peer played with a plain socket of its own.
-struct Peer {
-  Socket s = plat::UdpSocket();
-  SockAddrIn addr{};
-  Peer() {
-    plat::BindSocket(s, plat::MakeAddr(kLoopback, 0));
-    plat::GetSockName(s, &addr);
-  }
-  ~Peer() { plat::CloseSocket(s); }
-  void SendTo(const SockAddrIn& to, const void* data, size_t len) const {
-    plat::SendToNow(s, data, static_cast<uint32_t>(len), to);
-  }
-};
 
 // A receive buffer with its source address slot and record.
 struct RecvSlot {
@@ -165,12 +148,12 @@ TEST_F(PlatformCompletionPort, UdpOperationsCompleteOnceWithBytesKeyAndSource) {
 TEST_F(PlatformCompletionPort, OversizedDatagramReportsItsRealSizeAndSocketStaysUsable) {
   SockAddrIn local{};
   Socket s = AssociatedUdp(1, &local);
-  Peer peer;
+  udptest::Peer peer;
   RecvSlot recv;
   std::memset(recv.buf, 0xAB, sizeof recv.buf);
   ASSERT_EQ(recv.Start(port_, s, 16), 0);
-  std::vector<unsigned char> big(100, 0x11);
-  peer.SendTo(local, big.data(), big.size());
+  const uint16_t localPort = plat::NetToHost16(local.portBe);
+  peer.SendTo(localPort, std::vector<uint8_t>(100, 0x11));
 
   Taken cut;
   ASSERT_TRUE(TakeOne(port_, &cut));
@@ -181,10 +164,10 @@ TEST_F(PlatformCompletionPort, OversizedDatagramReportsItsRealSizeAndSocketStays
   EXPECT_EQ(cut.bytes, kRealSizeKnown ? 100u : 17u);
   for (int i = 0; i < 16; ++i) EXPECT_EQ(recv.buf[i], 0x11) << i;
   for (int i = 16; i < 64; ++i) ASSERT_EQ(recv.buf[i], 0xAB) << "written past the buffer at " << i;
-  EXPECT_TRUE(SameAddr(recv.from, peer.addr));
+  EXPECT_TRUE(SameAddr(recv.from, plat::MakeAddr(kLoopback, peer.Port())));
 
   ASSERT_EQ(recv.Start(port_, s, 16), 0);
-  peer.SendTo(local, "small", 5);
+  peer.SendTo(localPort, {'s', 'm', 'a', 'l', 'l'});
   ExpectNext(port_, &recv.ov, 1, 0, 5);
   port_.CloseSocket(s);
 }
@@ -344,9 +327,9 @@ TEST_F(PlatformCompletionPort, ReusedDescriptorReplacesAssociationClosedBehindTh
   ASSERT_TRUE(port_.Associate(reused, 0x62));
 
   ExpectNext(port_, &waiting.ov, 0x61, plat::kSockConnReset);
-  Peer peer;
+  udptest::Peer peer;
   Overlapped send{};
-  ASSERT_EQ(port_.StartSendTo(reused, "x", 1, peer.addr, &send), 0);
+  ASSERT_EQ(port_.StartSendTo(reused, "x", 1, plat::MakeAddr(kLoopback, peer.Port()), &send), 0);
   ExpectNext(port_, &send, 0x62, 0, 1);
   port_.CloseSocket(reused);
 }
