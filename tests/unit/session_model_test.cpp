@@ -117,35 +117,6 @@ TEST_F(SessionGate, AWorkerThatStartsASessionDispatchesItsStartInline) {
   starter->Terminate(0);
 }
 
-TEST_F(SessionGate, MessagesQueuedBeforeTheStartRunRightAfterOnStartInOrder) {
-  // The gate holds the only worker, so that the target's start event waits
-  // in the port while its messages are queued on the session.
-  SptrSession gate(new Gate());
-  auto* g = static_cast<Gate*>(gate.get());
-  ASSERT_EQ(gate->Start(), 0);
-  ASSERT_EQ(mgr->PostMsg(gate->GetSessionID(), 1, nullptr, 0, false), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return g->entered.load() != 0; }));
-
-  SptrSession target(new RecordingSession());
-  ASSERT_EQ(target->Start(), 0);
-  for (uint32_t id = 1; id <= 3; ++id) {
-    const uint8_t body = static_cast<uint8_t>(id);
-    ASSERT_EQ(mgr->PostMsg(target->GetSessionID(), id, &body, 1, false), 0u);
-  }
-  EXPECT_EQ(target->PendingEventCount(), 3u);
-  g->open.store(1);
-  ASSERT_TRUE(WaitUntil([&] { return Rec(target)->messageCount.load() == 3; }));
-  ASSERT_EQ(mgr->PostMsg(target->GetSessionID(), 4, nullptr, 0, false), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return Rec(target)->messageCount.load() == 4; }));
-  {
-    std::lock_guard<std::mutex> lk(Rec(target)->mu);
-    const std::vector<std::string> expected = {"start", "msg1", "msg2", "msg3", "msg4"};
-    EXPECT_EQ(Rec(target)->trace, expected);
-  }
-  target->Terminate(0);
-  gate->Terminate(0);
-}
-
 TEST(SessionGateDirect, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
   LogCapture cap;
   SptrSession s(new RecordingSession(Serial(false)));
