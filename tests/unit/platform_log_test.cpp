@@ -4,35 +4,17 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/log.h"
+#include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh directory per test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("veltrane-log-test-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p);

@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <string>
 #include <thread>
 
@@ -14,33 +13,21 @@
 #include "api/RecverAddrConverter.h"
 #include "api/RecverFileParser.h"
 #include "platform/log.h"
+#include "temp_dir.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// A fresh directory per test, removed afterwards.
-class ConfigDir {
+// The receiver file in a fresh directory.
+class ConfigDir : public TempDir {
  public:
-  ConfigDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("velt_recver_" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~ConfigDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
   void Write(const std::string& content) const {
-    FILE* f = fopen((path_ / "qosRecverIP.txt").string().c_str(), "wb");
+    FILE* f = fopen((path() / "qosRecverIP.txt").string().c_str(), "wb");
     ASSERT_NE(nullptr, f);
     fwrite(content.data(), 1, content.size(), f);
     fclose(f);
   }
-  std::string str() const { return path_.string(); }
-
- private:
-  fs::path path_;
 };
 
 DirectRecverAddr::Value LoadFrom(const ConfigDir& dir, const std::string& content) {
