@@ -14,6 +14,21 @@
 
 using namespace e2e;
 
+namespace {
+
+// The first port of a range of n that lies inside the port space, starting
+// at a port the system handed out a moment ago.
+uint16_t RangeStart(uint16_t n) {
+  uint16_t p;
+  {
+    TestServer probe;
+    p = probe.Port();
+  }
+  return p <= 65535 - n ? p : static_cast<uint16_t>(p - n);
+}
+
+}  // namespace
+
 TEST(StartUp, SecondCallReturns15AndKeepsTheBoundAddress) {
   TestServer stprc, qos;
   LogCollector log;
@@ -83,10 +98,10 @@ TEST(StartUp, APortThatCannotBeBoundGives23AndALaterCallCanSucceed) {
 TEST(StartUp, PortRangeModeBindsFromTheRangeThroughTheSupervisionThread) {
   TestServer stprc;
   LogCollector log;
-  // A range high in the ephemeral area, unlikely to be busy.
-  const uint16_t first = 47100, last = 47110;
+  // The bound port may lie up to 99 past the range's end.
+  const uint16_t first = RangeStart(110), last = static_cast<uint16_t>(first + 10);
   ASSERT_EQ(0, InitVeltrane2(0, 0, "127.0.0.1", first, 0, last, "127.0.0.1", stprc.Port(), 0));
-  EXPECT_TRUE(log.WaitFor("[Kelvarn]设定端口有误:127.0.0.1:47100,IP自适应状态:非自适应"));
+  EXPECT_TRUE(log.WaitFor("[Kelvarn]设定端口有误:127.0.0.1:" + std::to_string(first) + ",IP自适应状态:非自适应"));
   ASSERT_TRUE(log.WaitFor("[Kelvarn][IPRESET]重新设置默认UDP地址成功, addr:127.0.0.1:"));
   // The session asks STPRC from the bound port: first .. last + 99.
   ASSERT_TRUE(Eventually([&] {
@@ -120,8 +135,12 @@ TEST(StartUp, EveryPortRefusedGivesOneFailureLinePerPass) {
   TestServer stprc;
   LogCollector log;
   // An address of no local interface: every bind is refused, nothing is sent.
-  ASSERT_EQ(0, InitVeltrane2(0, 0, "192.0.2.1", 47200, 0, 47202, "127.0.0.1", stprc.Port(), 0));
-  const std::string line = "[Kelvarn][IPRESET]重新设置默认UDP地址失败(47203:47203)，循环了开始到结束都没成功，:47200-47202";
+  const uint16_t first = RangeStart(4);
+  const std::string end = std::to_string(first + 3);
+  ASSERT_EQ(0, InitVeltrane2(0, 0, "192.0.2.1", first, 0, static_cast<uint16_t>(first + 2), "127.0.0.1",
+                             stprc.Port(), 0));
+  const std::string line = "[Kelvarn][IPRESET]重新设置默认UDP地址失败(" + end + ":" + end +
+                           ")，循环了开始到结束都没成功，:" + std::to_string(first) + "-" + std::to_string(first + 2);
   ASSERT_TRUE(Eventually([&] {
     VELT_TestAdvanceClock(10);
     return log.Count(line) >= 1;

@@ -1,6 +1,5 @@
-// The library against the independent peer: discovery through STPRC groups,
-// records with and without their own destination, the direct-address file,
-// the conversion map, adjustments in both directions, a run with loss,
+// The library against the independent peer: discovery, records and
+// adjustments in both directions, a run with loss,
 // duplication and reordering in both directions, and a byte-for-byte check
 // of everything the library puts on the wire.
 #include <gtest/gtest.h>
@@ -87,96 +86,6 @@ vpeer::AdjustNotify Notify(uint32_t packetId, uint32_t speakId) {
 
 }  // namespace
 
-TEST(PeerRoad, DiscoveryRecordsAndAdjustmentsInBothDirections) {
-  PeerRun run;
-  run.Start();
-  StartAndDiscover(run);
-  for (uint32_t i = 0; i < 50; ++i) {
-    std::vector<uint8_t> r = Record(i, 8 + i * 13);
-    ASSERT_EQ(0, ReportMeetingQosInfo(r.data(), static_cast<uint32_t>(r.size())));
-  }
-  ASSERT_TRUE(Eventually([&] { return run.Distinct() >= 51; }));
-
-  // A record with its own destination goes there and not to the peer.
-  TestServer own;
-  std::vector<uint8_t> r = Record(77777, 30);
-  char ip[16] = "127.0.0.1";
-  ASSERT_EQ(0, ReportMeetingQosInfo3(r.data(), 30, ip, own.Port()));
-  Received got;
-  ASSERT_TRUE(own.ReceiveMsg(vpeer::kMsgQosRecord, &got));
-  EXPECT_EQ(r, got.Body());
-  EXPECT_FALSE(run.HasRecord(77777));
-
-  const vpeer::Endpoint client = run.peer->ClientAddress();
-  ASSERT_EQ(vpeer::Peer::kSendOk, run.peer->SendAdjust(Notify(1, 42), &client, true));
-  ASSERT_EQ(vpeer::Peer::kSendOk, run.peer->SendAdjust(Notify(2, 20000), &client, true));
-  ASSERT_TRUE(Eventually([&] { return g_uplink == 1 && g_downlink == 1 && run.peer->Stats().adjustAnswered == 2; }));
-  vpeer::PeerStats s = run.peer->Stats();
-  EXPECT_EQ(2u, s.adjustAcksValid);
-  EXPECT_EQ(0u, s.adjustAcksInvalid);
-  EXPECT_EQ(0u, s.malformed);
-}
-
-TEST(PeerRoad, SetStpRcWithSeveralGroupsFindsTheAnsweringGroup) {
-  PeerRun run;
-  run.cfg.stprc = {vpeer::StprcSocketConfig{0, true, 0}, vpeer::StprcSocketConfig{0, true, 0},
-                   vpeer::StprcSocketConfig{0, false, 0}};
-  run.Start();
-  ASSERT_EQ(0, InitVeltraneWithCallback(&OnAdjust, 0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1",
-                                        run.peer->StprcEndpoint(0).port));
-  StprcAddrEntry list[3];
-  memset(list, 0, sizeof(list));
-  for (uint32_t i = 0; i < 3; ++i) {
-    strcpy(list[i].stprcIp, "127.0.0.1");
-    list[i].stprcPort = run.peer->StprcEndpoint(i).port;
-  }
-  list[0].groupid = 10;  // two silent servers in the first group
-  list[1].groupid = 10;
-  list[2].groupid = 20;
-  ASSERT_EQ(0, SetStpRc(list, 3));
-  ASSERT_TRUE(Eventually([&] {
-    VELT_TestAdvanceClock(500);
-    return run.peer->Stats().stprcAnswers >= 1;
-  }, 10000));
-  vpeer::PeerStats s = run.peer->Stats();
-  EXPECT_GE(s.stprcRequests[0], 1u);
-  EXPECT_GE(s.stprcRequests[1], 1u);
-  uint32_t seq = 5;
-  ASSERT_TRUE(Eventually([&] {
-    std::vector<uint8_t> r = Record(++seq, 12);
-    ReportMeetingQosInfo(r.data(), 12);
-    return Eventually([&] { return run.HasRecord(seq); }, 100);
-  }));
-}
-
-TEST(PeerRoad, DirectAddressFileAndConversionMapRedirectRecords) {
-  PeerRun run;
-  TestServer announced;  // what STPRC names; nobody should get records there
-  run.cfg.qosAnnounce = "127.0.0.1:" + std::to_string(announced.Port());
-  run.Start();
-  VELT_CovertRecverAddr_Start();
-  VELT_CovertRecverAddr_Add("127.0.0.1", announced.Port(), "127.0.0.1", run.peer->QosPort());
-  VELT_CovertRecverAddr_End();
-  StartAndDiscover(run);  // records reach the peer only through the map
-  EXPECT_TRUE(announced.Silent(100));
-
-  TestServer direct;
-  char tmpl[] = "/tmp/velt-peer-road-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
-  FILE* f = fopen((dir + "/qosRecverIP.txt").c_str(), "wb");
-  ASSERT_NE(nullptr, f);
-  fprintf(f, "127.0.0.1:%u\n", direct.Port());
-  fclose(f);
-  SetVeltraneDir(dir.c_str());
-  std::vector<uint8_t> r = Record(4242, 20);
-  Received got;
-  ASSERT_TRUE(Eventually([&] {
-    ReportMeetingQosInfo(r.data(), 20);
-    return direct.ReceiveMsg(vpeer::kMsgQosRecord, &got, 50);
-  }));
-  EXPECT_EQ(r, got.Body());
-}
-
 TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
   PeerRun run;
   run.cfg.seed = 20261206;
@@ -202,14 +111,15 @@ TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
     vpeer::PeerStats s = run.peer->Stats();
     return run.Distinct() - before + (s.droppedInByMsg[vpeer::kMsgQosRecord] - droppedBefore) >= kRecords;
   }, 10000));
-  SleepRealMs(200);
   vpeer::PeerStats s = run.peer->Stats();
   EXPECT_EQ(kRecords, run.Distinct() - before + (s.droppedInByMsg[vpeer::kMsgQosRecord] - droppedBefore));
 
   // Notifications one after another, each reliable and resent by the peer
   // until answered: every one reaches the host exactly once.
   const vpeer::Endpoint client = run.peer->ClientAddress();
-  const int kAdjust = 10;
+  // The last one comes after the others were answered: a late copy of any
+  // of them would have reached the host before it.
+  const int kAdjust = 11;
   for (int i = 0; i < kAdjust; ++i) {
     const uint64_t answered = run.peer->Stats().adjustAnswered;
     ASSERT_EQ(vpeer::Peer::kSendOk,
@@ -218,13 +128,12 @@ TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
       return g_uplink + g_downlink == i + 1 && run.peer->Stats().adjustAnswered > answered;
     }, 15000)) << "notification " << i;
   }
-  SleepRealMs(300);
-  EXPECT_EQ(kAdjust / 2, g_uplink.load());
+  EXPECT_EQ(kAdjust / 2 + 1, g_uplink.load());
   EXPECT_EQ(kAdjust / 2, g_downlink.load());
   EXPECT_EQ(0u, run.peer->Stats().adjustAcksInvalid);
 }
 
-TEST(PeerRoad, EveryDatagramTheLibrarySendsReadsBackByteForByte) {
+TEST(PeerRoad, RecordsAndAdjustmentsInBothDirectionsAndEveryDatagramReadsBackByteForByte) {
   PeerRun run;
   run.Start();
   StartAndDiscover(run);
@@ -236,6 +145,11 @@ TEST(PeerRoad, EveryDatagramTheLibrarySendsReadsBackByteForByte) {
   run.peer->SendAdjust(Notify(7, 1), &client, true);
   run.peer->SendAdjust(Notify(8, 10001), &client, true);
   ASSERT_TRUE(Eventually([&] { return run.Distinct() >= 101 && run.peer->Stats().adjustAnswered == 2; }));
+  ASSERT_TRUE(Eventually([&] { return g_uplink == 1 && g_downlink == 1; }));
+  const vpeer::PeerStats s = run.peer->Stats();
+  EXPECT_EQ(2u, s.adjustAcksValid);
+  EXPECT_EQ(0u, s.adjustAcksInvalid);
+  EXPECT_EQ(0u, s.malformed);
 
   std::lock_guard<std::mutex> g(run.mu);
   ASSERT_GT(run.raw.size(), 100u);

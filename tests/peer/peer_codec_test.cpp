@@ -2,11 +2,13 @@
 // applies to what it reads.
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "bodies.h"
 #include "codec.h"
 #include "endpoint.h"
+#include "wire_golden.h"
 
 using namespace vpeer;
 
@@ -24,41 +26,33 @@ std::vector<uint8_t> Unreliable(uint32_t msgId, const std::vector<uint8_t>& body
 
 }  // namespace
 
-TEST(PeerCodec, ExactBytesOfAckUnreliableAndReliableDatagrams) {
-  std::vector<uint8_t> ack;
-  EncodeAck(5, &ack);
-  EXPECT_EQ(ack, (std::vector<uint8_t>{0x01, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x01, 0x05, 0x00, 0x00, 0x00}));
-  Datagram d;
-  ASSERT_EQ(ParseDatagram(ack.data(), ack.size(), &d), Verdict::kOk);
-  EXPECT_EQ(d.kind, DatagramKind::kAck);
-  EXPECT_EQ(d.sn, 5u);
-
-  EXPECT_EQ(Unreliable(kMsgQosRecord, {0xAA, 0xBB, 0xCC}),
-            (std::vector<uint8_t>{
-                0x01, 0x00, 0x1B, 0x00, 0x00, 0x00, 0x00, 0x00,  // version 1, length 27, checksum 0, flags
-                0x01, 0x00, 0x00, 0x00,                          // msgTag 1
-                0x5C, 0x04, 0x00, 0x00,                          // msgId 1116
-                0x44, 0x33, 0x22, 0x11,                          // srcSid
-                0x00, 0x00, 0x00, 0x00,                          // destSid
-                0xAA, 0xBB, 0xCC}));
-
-  MsgHeader h;
-  h.msgId = kMsgAdjustAck;
-  h.srcSid = 42;
-  h.destSid = 7;
-  const std::vector<uint8_t> body(40, 0x5A);
-  std::vector<uint8_t> dg;
-  ASSERT_TRUE(EncodeData(h, body.data(), body.size(), true, 0xDEADBEEF, &dg));
-  ASSERT_EQ(dg.size(), 12u + 16u + 40u);
-  EXPECT_EQ(std::vector<uint8_t>(dg.begin(), dg.begin() + 12),
-            (std::vector<uint8_t>{0x01, 0x00, 0x44, 0x00, 0x00, 0x00, 0x01, 0x00, 0xEF, 0xBE, 0xAD, 0xDE}));
-  ASSERT_EQ(ParseDatagram(dg.data(), dg.size(), &d), Verdict::kOk);
-  EXPECT_EQ(d.kind, DatagramKind::kReliable);
-  EXPECT_EQ(d.sn, 0xDEADBEEFu);
-  EXPECT_EQ(d.msg.msgId, kMsgAdjustAck);
-  EXPECT_EQ(d.msg.srcSid, 42u);
-  EXPECT_EQ(d.msg.destSid, 7u);
-  EXPECT_EQ(std::vector<uint8_t>(d.body, d.body + d.bodyLen), body);
+TEST(PeerCodec, EncoderWritesTheGoldenBytesAndTheReaderGetsEveryFieldBack) {
+  for (const golden::Datagram& g : golden::Datagrams()) {
+    std::vector<uint8_t> built;
+    Datagram d;
+    if (g.kind == golden::Kind::kAck) {
+      EncodeAck(g.sn, &built);
+    } else {
+      MsgHeader h;
+      h.msgId = g.msgId;
+      h.srcSid = g.srcSid;
+      h.destSid = g.destSid;
+      ASSERT_TRUE(EncodeData(h, reinterpret_cast<const uint8_t*>(g.body.data()), g.body.size(),
+                             g.kind == golden::Kind::kReliable, g.sn, &built)) << g.name;
+    }
+    EXPECT_EQ(built, g.bytes) << g.name;
+    ASSERT_EQ(ParseDatagram(g.bytes.data(), g.bytes.size(), &d), Verdict::kOk) << g.name;
+    const DatagramKind kinds[] = {DatagramKind::kAck, DatagramKind::kUnreliable, DatagramKind::kReliable};
+    EXPECT_EQ(d.kind, kinds[static_cast<int>(g.kind)]) << g.name;
+    if (g.kind != golden::Kind::kUnreliable) {
+      EXPECT_EQ(d.sn, g.sn) << g.name;
+    }
+    if (g.kind == golden::Kind::kAck) continue;
+    EXPECT_EQ(d.msg.msgId, g.msgId) << g.name;
+    EXPECT_EQ(d.msg.srcSid, g.srcSid) << g.name;
+    EXPECT_EQ(d.msg.destSid, g.destSid) << g.name;
+    EXPECT_EQ(std::string(d.body, d.body + d.bodyLen), g.body) << g.name;
+  }
 }
 
 TEST(PeerCodec, EncoderKeepsTo2048Bytes) {
@@ -108,56 +102,34 @@ TEST(PeerCodec, ValidatorRefusesEachBrokenDatagramForItsOwnReason) {
   for (const Case& c : cases) EXPECT_EQ(ParseDatagram(c.bytes.data(), c.bytes.size(), &d), c.want) << c.what;
 }
 
-TEST(PeerBodies, StpAddrRespIsTwentyTwoPackedBytes) {
+TEST(PeerBodies, StpAddrRespAndAdjustBodiesAreTheGoldenBytes) {
+  const golden::StpAddrRespFields f;
   StpAddrResp r;
-  r.ip = "127.0.0.1";
-  r.port = 0x1234;
-  r.result = 3;
-  uint8_t out[kStpAddrRespSize];
-  EncodeStpAddrResp(r, out);
-  const std::vector<uint8_t> expected = {'1', '2', '7', '.', '0', '.', '0', '.', '1', 0, 0,
-                                         0,   0,   0,   0,   0,   0x34, 0x12, 3, 0, 0, 0};
-  EXPECT_EQ(std::vector<uint8_t>(out, out + sizeof out), expected);
+  r.ip = f.ip;
+  r.port = f.port;
+  r.result = f.result;
+  uint8_t resp[kStpAddrRespSize];
+  EncodeStpAddrResp(r, resp);
+  EXPECT_EQ(std::vector<uint8_t>(resp, resp + sizeof resp), golden::StpAddrResp());
   StpAddrResp back;
-  ASSERT_TRUE(DecodeStpAddrResp(out, sizeof out, &back));
-  EXPECT_EQ(back.ip, "127.0.0.1");
-  EXPECT_EQ(back.port, 0x1234);
-  EXPECT_EQ(back.result, 3u);
-  EXPECT_FALSE(DecodeStpAddrResp(out, 21, &back));
-}
+  ASSERT_TRUE(DecodeStpAddrResp(resp, sizeof resp, &back));
+  EXPECT_EQ(back.ip, f.ip);
+  EXPECT_EQ(back.port, f.port);
+  EXPECT_EQ(back.result, f.result);
+  EXPECT_FALSE(DecodeStpAddrResp(resp, 21, &back));
 
-TEST(PeerBodies, AdjustNotifyBytesAndTheAckItExpects) {
+  const std::vector<uint8_t> notify = golden::AdjustNotify();
   AdjustNotify n;
-  n.Dialog = 1;
-  n.PacketId = 2;
-  n.meetId = 3;
-  n.UserId = 4;
-  n.speakId = 10000;
-  n.a1 = 5;
-  n.a2 = 6;
-  n.a3 = 7;
-  n.a4 = 8;
-  n.fecFirst = 9;
-  n.retrans = -1;
-  n.d5 = 12;
-  n.c2 = 14;
-  uint8_t out[kAdjustNotifySize];
-  EncodeAdjustNotify(n, out);
-  EXPECT_EQ(GetU32(out + 16), 10000u);
-  EXPECT_EQ(out[36], 9);
-  EXPECT_EQ(GetU16(out + 38), 0xFFFF);
-  EXPECT_EQ(GetU32(out + 80), 12u);
-  EXPECT_EQ(out[85], 14);
-  EXPECT_EQ(out[86], 0);
-  AdjustNotify back;
-  ASSERT_TRUE(DecodeAdjustNotify(out, sizeof out, &back));
-  EXPECT_EQ(back.retrans, -1);
-  EXPECT_EQ(back.c2, 14);
-
+  ASSERT_TRUE(DecodeAdjustNotify(notify.data(), notify.size(), &n));
+  EXPECT_EQ(n.speakId, 1016u);
+  EXPECT_EQ(n.retrans, -1);
+  EXPECT_EQ(n.d5, 1080u);
+  uint8_t again[kAdjustNotifySize];
+  EncodeAdjustNotify(n, again);
+  EXPECT_EQ(std::vector<uint8_t>(again, again + sizeof again), notify);
   uint8_t ack[kAdjustAckSize];
   EncodeAdjustAck(ExpectedAdjustAck(n), ack);
-  const uint32_t words[10] = {1, 2, 3, 4, 10000, 5, 6, 0, 8, 0};  // a3 is not echoed
-  for (int i = 0; i < 10; ++i) EXPECT_EQ(GetU32(ack + 4 * i), words[i]) << "word " << i;
+  EXPECT_EQ(std::vector<uint8_t>(ack, ack + sizeof ack), golden::AdjustAck());
 }
 
 TEST(PeerBodies, CombinedPacketIsWalkedEntryByEntry) {

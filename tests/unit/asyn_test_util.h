@@ -1,6 +1,5 @@
-// Helpers for the framework-core tests: a session that records what reaches
-// it, a gate that holds a worker, a counting user-data object and a fixture
-// with a running framework.
+// Helpers for the framework-core tests: a gate that holds a worker, a
+// counting user-data object and a fixture with a running framework.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -14,6 +13,7 @@
 #include "asynmodel/Session.h"
 #include "asynmodel/UserDataInfo.h"
 #include "platform/system.h"
+#include "recording_session.h"
 #include "wait_util.h"
 
 namespace asyn_test {
@@ -34,82 +34,8 @@ class CountedUserData : public UserDataInfo {
   std::atomic<int>* destroyed_;
 };
 
-struct Received {
-  uint32_t msgId;
-  std::vector<uint8_t> bytes;
-  const uint8_t* pointer;
-  uint32_t length;
-  uint32_t srcSid;
-  uint32_t senderTransport;  // 0xFFFFFFFF: no sender
-};
-
-// Records every handler call; safe for parallel sessions.
-class RecordingSession : public Session {
- public:
-  explicit RecordingSession(SessionProperty p = SessionProperty(), std::atomic<int>* destroyed = nullptr)
-      : Session(p), destroyed_(destroyed) {}
-
-  int32_t OnStart() override {
-    std::lock_guard<std::mutex> g(mu);
-    trace.push_back("start");
-    startThread = plat::CurrentThreadId();
-    starts.fetch_add(1);
-    return 0;
-  }
-  int32_t OnMessage(uint32_t msgId, const uint8_t* data, uint32_t length, uint32_t srcSid,
-                    const SptrISender& sender) override {
-    std::lock_guard<std::mutex> g(mu);
-    Received r{msgId, std::vector<uint8_t>(), data, length, srcSid,
-               sender ? sender->TransportType() : 0xFFFFFFFFu};
-    if (data != nullptr) r.bytes.assign(data, data + length);
-    messages.push_back(r);
-    trace.push_back("msg" + std::to_string(msgId));
-    messageCount.fetch_add(1);
-    return 0;
-  }
-  int32_t OnTimer(bool cancelled, uint16_t timerId, UserDataInfo* userData) override {
-    std::lock_guard<std::mutex> g(mu);
-    timers.push_back({cancelled, timerId, userData});
-    timerCount.fetch_add(1);
-    return 0;
-  }
-  int32_t OnTimeout(bool cancelled, uint32_t reserved) override {
-    timeoutCancelled.store(cancelled ? 1 : 0);
-    timeouts.fetch_add(1);
-    return Session::OnTimeout(cancelled, reserved);
-  }
-  void OnTerminate(uint32_t reason) override {
-    lastTerminateReason.store(reason);
-    terminates.fetch_add(1);
-  }
-
-  struct TimerCall {
-    bool cancelled;
-    uint16_t timerId;
-    UserDataInfo* userData;
-  };
-
-  std::mutex mu;
-  std::vector<std::string> trace;  // guarded by mu
-  std::vector<Received> messages;  // guarded by mu
-  std::vector<TimerCall> timers;   // guarded by mu
-  uint32_t startThread = 0;        // guarded by mu
-  std::atomic<int> starts{0};
-  std::atomic<int> messageCount{0};
-  std::atomic<int> timerCount{0};
-  std::atomic<int> timeouts{0};
-  std::atomic<int> timeoutCancelled{-1};
-  std::atomic<int> terminates{0};
-  std::atomic<uint32_t> lastTerminateReason{0};
-
- protected:
-  ~RecordingSession() override {
-    if (destroyed_ != nullptr) destroyed_->fetch_add(1);
-  }
-
- private:
-  std::atomic<int>* destroyed_;
-};
+using support::Received;
+using support::RecordingSession;
 
 // Holds a worker inside OnMessage until opened, so that events posted
 // meanwhile wait in the port.

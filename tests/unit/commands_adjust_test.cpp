@@ -1,12 +1,12 @@
 // Media adjustment bodies (6003, 6004) and the records handed to the host.
 #include <gtest/gtest.h>
 
-#include <cstddef>
 #include <cstring>
 #include <vector>
 
 #include "report/AdjustCommands.h"
 #include "report/StprcCommands.h"
+#include "wire_golden.h"
 
 using namespace report;
 
@@ -17,20 +17,10 @@ uint32_t U32At(const uint8_t* p) {
          static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
 }
 
-// A notify body whose u32 at offset o is 1000 + o, so every field shows
-// which offset it came from.
+// The golden notify, followed by `extra` bytes that must be ignored.
 std::vector<uint8_t> MarkedNotify(size_t len) {
-  std::vector<uint8_t> b(len, 0xEE);
-  for (size_t o = 0; o + 4 <= 88; o += 4) {
-    const uint32_t v = 1000 + static_cast<uint32_t>(o);
-    for (int i = 0; i < 4; ++i) b[o + i] = static_cast<uint8_t>(v >> (8 * i));
-  }
-  b[36] = 7;     // fec first
-  b[37] = 9;     // fec second
-  b[38] = 0xFF;  // retrans -1
-  b[39] = 0xFF;
-  b[84] = 0x11;  // c1
-  b[85] = 0x22;  // c2
+  std::vector<uint8_t> b = golden::AdjustNotify();
+  b.resize(len, 0xEE);
   return b;
 }
 
@@ -47,14 +37,6 @@ void ExpectWords(const uint8_t* raw, size_t at, std::vector<uint32_t> want) {
 }
 
 }  // namespace
-
-TEST(CommandsAdjust, PublicRecordSizes) {
-  EXPECT_EQ(24u, sizeof(StprcAddrEntry));
-  EXPECT_EQ(16u, offsetof(StprcAddrEntry, stprcPort));
-  EXPECT_EQ(20u, offsetof(StprcAddrEntry, groupid));
-  EXPECT_EQ(56u, sizeof(AdjustUplinkInfo));
-  EXPECT_EQ(68u, sizeof(AdjustDownlinkInfo));
-}
 
 TEST(CommandsAdjust, NotifyReadsEveryFieldAtItsOffsetAndRefuses87Bytes) {
   const std::vector<uint8_t> b = MarkedNotify(100);  // longer bodies accepted
@@ -83,11 +65,11 @@ TEST(CommandsAdjust, NotifyReadsEveryFieldAtItsOffsetAndRefuses87Bytes) {
   EXPECT_EQ(42u, untouched.Dialog);
 }
 
-TEST(CommandsAdjust, AckHasTenWordsWithZerosAtSevenAndNine) {
+TEST(CommandsAdjust, TheGoldenNotifyIsAnsweredWithTheGoldenAck) {
   const AdjustNotify n = MarkedNotifyRead();
   uint8_t out[40];
   ASSERT_EQ(40, WriteAdjustAck(n, out, sizeof(out)));
-  ExpectWords(out, 0, {1000, 1004, 1008, 1012, 1016, 1020, 1024, 0, 1032, 0});
+  EXPECT_EQ(std::vector<uint8_t>(out, out + 40), golden::AdjustAck());
   EXPECT_EQ(-1, WriteAdjustAck(n, out, 39));
 }
 
@@ -113,17 +95,15 @@ TEST(CommandsAdjust, UplinkAndDownlinkRecordsCarryEachFieldInItsPlace) {
   EXPECT_EQ((std::vector<uint8_t>{0x11, 0x22, 0, 0}), std::vector<uint8_t>(raw + 64, raw + 68));
 }
 
-TEST(CommandsStprc, AddrRespReadsPackedBytesAndRefusesAShortBody) {
-  uint8_t body[30];
-  memset(body, 0xAA, sizeof(body));  // extra bytes ignored
-  const uint8_t packed[22] = {'1', '0', '.', '2', '0', '.', '3', '0', '.', '4', '0', 0, 0, 0, 0,
-                              0,   0x34, 0x12, 4, 3, 2, 1};
-  memcpy(body, packed, sizeof(packed));
+TEST(CommandsStprc, AddrRespReadsTheGoldenBytesIgnoresExtraOnesAndRefusesAShortBody) {
+  std::vector<uint8_t> body = golden::StpAddrResp();
+  body.resize(30, 0xAA);
+  const golden::StpAddrRespFields f;
   StpAddrResp r;
-  ASSERT_EQ(0, ReadStpAddrResp(body, 30, &r));
-  EXPECT_STREQ("10.20.30.40", r.ip);
-  EXPECT_EQ(0x1234, r.port);
-  EXPECT_EQ(0x01020304u, r.result);
-  EXPECT_EQ(-1, ReadStpAddrResp(body, 21, &r));
+  ASSERT_EQ(0, ReadStpAddrResp(body.data(), body.size(), &r));
+  EXPECT_STREQ(f.ip, r.ip);
+  EXPECT_EQ(f.port, r.port);
+  EXPECT_EQ(f.result, r.result);
+  EXPECT_EQ(-1, ReadStpAddrResp(body.data(), 21, &r));
   EXPECT_EQ(-1, ReadStpAddrResp(nullptr, 22, &r));
 }

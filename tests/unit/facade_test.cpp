@@ -60,22 +60,4 @@ TEST(Facade, CheckedLineBelowTheLevelIsNeitherFormattedNorWritten) {
   EXPECT_EQ(cap.Count("warned 1"), 1u);
 }
 
-TEST(Facade, ConcurrentWritersOnTheFallbackLock) {
-  // The facade lock is made on first use; without slim locks it is the
-  // writer-preferring fallback, which must let shared holders run together.
-  plat::SetSrwAvailableForTest(false);
-  LogCapture cap;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 200; ++i) {
-        if (QosLogIsOpen(FacadeLogCategory, 1)) QosLogInfo(FacadeLogCategory, FacadeLogSubType, "t%d n%d ok", t, i);
-      }
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  EXPECT_EQ(cap.Count(" ok"), 800u);
-  plat::SetSrwAvailableForTest(true);
-}
-
 }  // namespace

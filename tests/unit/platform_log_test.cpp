@@ -4,35 +4,17 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
-#include <random>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "platform/log.h"
+#include "temp_dir.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// A fresh directory per test, removed afterwards.
-class TempDir {
- public:
-  TempDir() {
-    std::random_device rd;
-    path_ = fs::temp_directory_path() / ("veltrane-log-test-" + std::to_string(rd()) + std::to_string(rd()));
-    fs::create_directories(path_);
-  }
-  ~TempDir() {
-    std::error_code ec;
-    fs::remove_all(path_, ec);
-  }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
-};
 
 std::string ReadFile(const fs::path& p) {
   std::ifstream in(p);
@@ -95,19 +77,6 @@ TEST(Log, LinesBelowTheLevelAreDroppedAndACaptureRestoresTheLevel) {
     EXPECT_FALSE(Log::isThisSubTypeOpen(1, 2, 1));
   }
   EXPECT_EQ(Log::GetLevel(), 2);
-}
-
-TEST(Log, ManyThreadsDeliverWholeLines) {
-  LogCapture cap;
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([t] {
-      for (int i = 0; i < 250; ++i) Log::writeWarning(1, 3025, "thread %d line %d end", t, i);
-    });
-  }
-  for (std::thread& th : threads) th.join();
-  EXPECT_EQ(cap.Count(" end"), 1000u);
-  EXPECT_EQ(cap.Count("thread 3 line 249 end"), 1u);
 }
 
 TEST(LogSinks, CallbackGetsEveryFieldAndNullGoesBackToTheFile) {

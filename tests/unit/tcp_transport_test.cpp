@@ -244,7 +244,7 @@ TEST_F(TcpTransport, HostilePeersEndTheirConnectionsWithoutStallingTheWorker) {
 
   const int flood = ConnectTo(port);
   std::vector<uint8_t> burst;
-  constexpr int kFrames = 3000;
+  constexpr int kFrames = 1000;
   for (int i = 0; i < kFrames; ++i) {
     std::vector<uint8_t> f = Frame(100, 2, session_->GetSessionID(), std::to_string(i));
     burst.insert(burst.end(), f.begin(), f.end());

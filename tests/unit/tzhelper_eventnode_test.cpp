@@ -31,22 +31,6 @@ TEST(TzhelperEventNode, CountsLiveNodesAndHandsOutDistinctAlignedBlocks) {
   EXPECT_EQ(0, tz::LiveEventNodes());
 }
 
-TEST(TzhelperEventNode, ConcurrentUseUnderTheGlobalLock) {
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([] {
-      std::vector<void*> mine;
-      for (int round = 0; round < 50; ++round) {
-        for (int i = 0; i < 100; ++i) mine.push_back(tz::AllocEventNode(64));
-        for (void* p : mine) tz::FreeEventNode(p, 64);
-        mine.clear();
-      }
-    });
-  }
-  for (auto& th : threads) th.join();
-  EXPECT_EQ(0, tz::LiveEventNodes());
-}
-
 // A queue that fills and drains again and again reuses its nodes: Loki (and
 // so malloc, which backs Loki's pages) sees only the first burst.
 TEST(TzhelperEventNode, ARepeatedBurstTakesNothingNewFromLoki) {

@@ -22,21 +22,6 @@ FallbackState StateOf(const TzRWLock& lock) {
   return s;
 }
 
-TEST(TzLock, ExcludesOtherThreads) {
-  TzLock lock;
-  int counter = 0;
-  auto add = [&] {
-    for (int i = 0; i < 20000; ++i) {
-      TzAutoLock guard(&lock);
-      ++counter;
-    }
-  };
-  std::thread a(add), b(add);
-  a.join();
-  b.join();
-  EXPECT_EQ(counter, 40000);
-}
-
 class TzRWLockModes : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override { plat::SetSrwAvailableForTest(!GetParam()); }

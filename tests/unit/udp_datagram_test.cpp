@@ -15,6 +15,7 @@
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "wire_golden.h"
 
 using namespace AsynModel;
 
@@ -36,32 +37,29 @@ Msg& FillMsg(Msg& m, uint32_t msgId, const std::string& body) {
 
 }  // namespace
 
-TEST(UdpDatagram, ExactBytesOfAckUnreliableAndReliableDatagrams) {
-  uint8_t ack[12];
-  WriteAck(ack, 5);
-  EXPECT_EQ(std::vector<uint8_t>(ack, ack + 12),
-            (std::vector<uint8_t>{0x01, 0x00, 0x0C, 0x00, 0x00, 0x00, 0x01, 0x01, 0x05, 0x00, 0x00, 0x00}));
-
-  const std::string body = "abc";
-  Msg m, r;
-  SptrMemStream s;
-  uint32_t total = 0;
-  ASSERT_EQ(BuildDataDatagram(FillMsg(m, 1116, body), false, 0, &s, &total), 0u);
-  EXPECT_EQ(total, 8u + 16u + 3u);
-  EXPECT_EQ(Bytes(s), (std::vector<uint8_t>{0x01, 0x00, 27, 0x00, 0x00, 0x00, 0x00, 0x00,  // header
-                                             0x01, 0x00, 0x00, 0x00, 0x5C, 0x04, 0x00, 0x00,  // tag, 1116
-                                             0x07, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00,  // src, dest
-                                             'a', 'b', 'c'}));
-  EXPECT_EQ(s->PayloadOffset(), 24u);
-  EXPECT_EQ(s->Capacity(), 27u);  // sized to the datagram: a class-1 block
-  EXPECT_EQ(s->RealSection(), 1);
-
-  ASSERT_EQ(BuildDataDatagram(FillMsg(r, 1119, ""), true, 0x01020304, &s, &total), 0u);
-  std::vector<uint8_t> b = Bytes(s);
-  ASSERT_EQ(b.size(), 28u);
-  EXPECT_EQ(std::vector<uint8_t>(b.begin(), b.begin() + 12),
-            (std::vector<uint8_t>{0x01, 0x00, 28, 0x00, 0x00, 0x00, 0x01, 0x00, 0x04, 0x03, 0x02, 0x01}));
-  EXPECT_EQ(s->PayloadOffset(), 28u);
+TEST(UdpDatagram, BuilderWritesTheGoldenBytesAndTheReceiverAcceptsThem) {
+  for (const golden::Datagram& g : golden::Datagrams()) {
+    std::vector<uint8_t> built(12);
+    if (g.kind == golden::Kind::kAck) {
+      WriteAck(built.data(), g.sn);
+    } else {
+      Msg m;
+      FillMsg(m, g.msgId, g.body);
+      m.srcSid = g.srcSid;
+      m.destSid = g.destSid;
+      SptrMemStream s;
+      uint32_t total = 0;
+      const bool reliable = g.kind == golden::Kind::kReliable;
+      ASSERT_EQ(BuildDataDatagram(m, reliable, g.sn, &s, &total), 0u) << g.name;
+      EXPECT_EQ(total, g.bytes.size()) << g.name;
+      EXPECT_EQ(s->PayloadOffset(), (reliable ? 12u : 8u) + 16u) << g.name;
+      EXPECT_EQ(s->Capacity(), g.bytes.size()) << g.name;  // sized to the datagram
+      built = Bytes(s);
+      EXPECT_EQ(CheckDataPacketValid(g.bytes.data(), static_cast<uint32_t>(g.bytes.size()), 2048),
+                UdpCheck_OK) << g.name;
+    }
+    EXPECT_EQ(built, g.bytes) << g.name;
+  }
 }
 
 TEST(UdpDatagram, LargestBodiesFillExactly2048BytesAndOneMoreIsRefused) {

@@ -32,8 +32,11 @@ TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered)
   std::vector<uint8_t> tooLarge = DataDatagram(4, 0, sid, std::string(2049 - 24, 'x'));
   ASSERT_EQ(tooLarge.size(), 2049u);  // well-formed, only too large
   std::vector<uint8_t> shortReliable = {1, 0, 10, 0, 0, 0, 1, 0, 9, 9};  // no room for its sn
+  std::vector<uint8_t> shortImage = DataDatagram(5, 0, sid, "");
+  shortImage.pop_back();  // one byte short of the 16-byte message image
+  shortImage[2] -= 1;
 
-  for (const auto& d : {badVersion, badLength, badChecksum, tooLarge, shortReliable}) {
+  for (const auto& d : {badVersion, badLength, badChecksum, tooLarge, shortReliable, shortImage}) {
     peer.SendTo(defaultPort_, d);
   }
   peer.SendTo(defaultPort_, DataDatagram(99, 0, sid, "marker"));
@@ -48,6 +51,7 @@ TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered)
   EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:2,期待版本:1"), 1u);
   EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."), 1u);
   EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的校验和错误."), 1u);
+  EXPECT_EQ(log.Count("UDPIOProcess::ConstructRecvEvent() 反序列化Msg失败."), 1u);
   const std::string drop = "UDPIOProcess::RecvPerIOProc() 收到RecvPerIO，收到的包大小[";
   EXPECT_EQ(log.Count(drop), 5u);
   EXPECT_TRUE(log.Contains(drop + "2049 Byte]或者内容错误，相应的SocketItem[sn=" + sn + "]."));
@@ -67,8 +71,12 @@ TEST_F(UdpReceive, AnyFlagOtherThanOneIsUnreliable) {
   EXPECT_EQ(got[0].srcSid, 33u);
   EXPECT_EQ(got[1].msgId, 6u);
   EXPECT_EQ(got[1].body, "");
-  std::vector<uint8_t> nothing;
-  EXPECT_FALSE(peer.Recv(&nothing, 50));  // unreliable data is never acknowledged
+  // Unreliable data is never acknowledged: the first ack is a later
+  // reliable datagram's.
+  peer.SendTo(defaultPort_, DataDatagram(7, 33, sid, "r", true, 9));
+  std::vector<uint8_t> ack;
+  ASSERT_TRUE(peer.Recv(&ack, 5000));
+  EXPECT_EQ(ack, AckDatagram(9));
 }
 
 TEST_F(UdpReceive, ReliableDatagramIsAckedAndACopyIsAckedAgainButDeliveredOnce) {
@@ -87,8 +95,6 @@ TEST_F(UdpReceive, ReliableDatagramIsAckedAndACopyIsAckedAgainButDeliveredOnce) 
     EXPECT_EQ(from, defaultPort_);
   }
   ASSERT_TRUE(session_->WaitMessages(2));
-  std::vector<uint8_t> more;
-  EXPECT_FALSE(peer.Recv(&more, 50));
   std::vector<Received> got = session_->Messages();
   ASSERT_EQ(got.size(), 2u);
   EXPECT_EQ(got[0].body, "qos");
@@ -101,6 +107,12 @@ TEST_F(UdpReceive, ReliableDatagramIsAckedAndACopyIsAckedAgainButDeliveredOnce) 
   peer.SendTo(defaultPort_, DataDatagram(1119, 0, sid, "again", true, 77));
   ASSERT_TRUE(session_->WaitMessages(4));
   EXPECT_EQ(session_->Messages()[3].body, "again");
+  // One ack per datagram and no more: the next two are the last two's.
+  std::vector<uint8_t> ack;
+  for (uint32_t expected : {177u, 77u}) {
+    ASSERT_TRUE(peer.Recv(&ack, 5000));
+    EXPECT_EQ(ack, AckDatagram(expected));
+  }
 }
 
 TEST_F(UdpReceive, AckWithSnZeroIsDroppedWithItsWarningAndAnUnknownSnSilently) {
