@@ -10,7 +10,6 @@
 # Only these headers are made visible to the cross compiler: the rest of
 # /usr/include belongs to the Linux system.
 set(VELT_PLATFORM_DIR win)
-set(VELT_BUILD_TOOLS OFF CACHE BOOL "the peer and the demo are Linux programs" FORCE)
 set(VELT_BUILD_BENCH OFF CACHE BOOL "benchmarks run on Linux" FORCE)
 set(VELT_LOKI_SOURCE_DIR "" CACHE PATH "unpacked Debian libloki source (scripts/windows.sh fetches it)")
 set(VELT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
@@ -44,6 +43,9 @@ set(VELT_WIN_SYSTEM_LIBS ws2_32)
 # veltrane.dll, as the hosts know it, with veltrane.dll.a as import library.
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
 set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+# Windows finds a program's DLLs beside it: the test programs, the example
+# and both DLLs share one folder.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # Once the targets exist: the DLL's exports and imports are a test.
 # The DLL also writes veltrane.def, from which MSVC hosts make an import library.

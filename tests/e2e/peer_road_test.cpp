@@ -161,8 +161,7 @@ TEST(PeerRoad, DirectAddressFileAndConversionMapRedirectRecords) {
   EXPECT_TRUE(announced.Silent(100));
 
   TestServer direct;
-  char tmpl[] = "/tmp/velt-peer-road-XXXXXX";
-  std::string dir = mkdtemp(tmpl);
+  const std::string dir = MakeTempDir("velt-peer-road-");
   FILE* f = fopen((dir + "/qosRecverIP.txt").c_str(), "wb");
   ASSERT_NE(nullptr, f);
   fprintf(f, "127.0.0.1:%u\n", direct.Port());

@@ -67,7 +67,7 @@ class TestClient {
                             end - std::chrono::steady_clock::now())
                             .count();
       if (left <= 0) return false;
-      const int fd = m_sock.Fd();
+      const vpeer::NativeSocket fd = m_sock.Fd();
       bool ready = false;
       vpeer::PollReadable(&fd, &ready, 1, static_cast<int>(left));
     }
