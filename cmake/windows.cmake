@@ -3,6 +3,8 @@
 #
 # The dependencies are Debian's Linux packages, used as sources here:
 #  - spdlog and fmt from libspdlog-dev / libfmt-dev, header-only;
+#  - CLI11 and nlohmann/json (the peer's library, which the end-to-end suite
+#    links) from libcli11-dev / nlohmann-json3-dev, header-only;
 #  - Loki's small-object allocator compiled from Debian's libloki source
 #    package (libloki-dev ships only Linux binaries), fetched by
 #    scripts/windows.sh into VELT_LOKI_SOURCE_DIR;
@@ -10,14 +12,13 @@
 # Only these headers are made visible to the cross compiler: the rest of
 # /usr/include belongs to the Linux system.
 set(VELT_PLATFORM_DIR win)
-set(VELT_BUILD_TOOLS OFF CACHE BOOL "the peer and the demo are Linux programs" FORCE)
 set(VELT_BUILD_BENCH OFF CACHE BOOL "benchmarks run on Linux" FORCE)
 set(VELT_LOKI_SOURCE_DIR "" CACHE PATH "unpacked Debian libloki source (scripts/windows.sh fetches it)")
 set(VELT_GTEST_SOURCE_DIR /usr/src/googletest CACHE PATH "GoogleTest sources")
 
 set(VELT_WIN_INCLUDE ${CMAKE_BINARY_DIR}/win-include)
 file(MAKE_DIRECTORY ${VELT_WIN_INCLUDE})
-foreach(dir spdlog fmt loki)
+foreach(dir spdlog fmt loki CLI nlohmann)
   if(NOT EXISTS /usr/include/${dir})
     message(FATAL_ERROR "/usr/include/${dir} is missing: run scripts/windows.sh (installs the Debian packages)")
   endif()
@@ -28,6 +29,10 @@ add_library(spdlog::spdlog INTERFACE IMPORTED)
 set_target_properties(spdlog::spdlog PROPERTIES
   INTERFACE_INCLUDE_DIRECTORIES ${VELT_WIN_INCLUDE}
   INTERFACE_COMPILE_DEFINITIONS "SPDLOG_HEADER_ONLY;FMT_HEADER_ONLY")
+foreach(t CLI11::CLI11 nlohmann_json::nlohmann_json)
+  add_library(${t} INTERFACE IMPORTED)
+  set_target_properties(${t} PROPERTIES INTERFACE_INCLUDE_DIRECTORIES ${VELT_WIN_INCLUDE})
+endforeach()
 
 if(NOT EXISTS ${VELT_LOKI_SOURCE_DIR}/src/SmallObj.cpp)
   message(FATAL_ERROR "VELT_LOKI_SOURCE_DIR must name the unpacked libloki source (scripts/windows.sh fetches it)")
@@ -44,6 +49,9 @@ set(VELT_WIN_SYSTEM_LIBS ws2_32)
 # veltrane.dll, as the hosts know it, with veltrane.dll.a as import library.
 set(CMAKE_SHARED_LIBRARY_PREFIX "")
 set(CMAKE_IMPORT_LIBRARY_PREFIX "")
+# Windows finds a program's DLLs beside it: the test programs, the example
+# and both DLLs share one folder.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
 # Once the targets exist: the DLL's exports and imports are a test.
 # The DLL also writes veltrane.def, from which MSVC hosts make an import library.

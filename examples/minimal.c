@@ -2,9 +2,18 @@
  * record, give it a moment to leave, exit. Usage: minimal STPRC_IP STPRC_PORT */
 #include <stdlib.h>
 #include <string.h>
-#include <threads.h>
 
 #include "veltrane.h"
+
+/* A Windows host sleeps with the system's call: its C library has no
+ * <threads.h>. */
+#if defined(_WIN32)
+#include <windows.h>
+static void SleepOneSecond(void) { Sleep(1000); }
+#else
+#include <threads.h>
+static void SleepOneSecond(void) { thrd_sleep(&(struct timespec){.tv_sec = 1}, NULL); }
+#endif
 
 int main(int argc, char** argv) {
   static const char record[] = "minimal example record";
@@ -12,8 +21,8 @@ int main(int argc, char** argv) {
   if (argc != 3) return 2;
   strncpy(stprcIp, argv[1], sizeof stprcIp - 1);
   if (InitVeltrane(0, 0, "127.0.0.1", 0, 0, 0, stprcIp, (uint16_t)atoi(argv[2])) != 0) return 1;
-  thrd_sleep(&(struct timespec){.tv_sec = 1}, NULL); /* the QoS server is learnt from STPRC */
+  SleepOneSecond(); /* the QoS server is learnt from STPRC */
   if (ReportMeetingQosInfo(record, sizeof record - 1) != 0) return 1;
-  thrd_sleep(&(struct timespec){.tv_sec = 1}, NULL); /* the record leaves from a library thread */
+  SleepOneSecond(); /* the record leaves from a library thread */
   return 0;
 }

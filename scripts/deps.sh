@@ -28,7 +28,7 @@ install_deps() {
 # The Windows leg (scripts/windows.sh) only: the mingw-w64 cross compilers with
 # the posix thread model, Wine to run the 64-bit tests, and the Linux packages
 # whose headers and sources the cross build uses (GoogleTest as source).
-VELT_WIN_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 libspdlog-dev libfmt-dev libloki-dev googletest"
+VELT_WIN_PACKAGES="cmake make g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix wine64 libspdlog-dev libfmt-dev libloki-dev googletest libcli11-dev nlohmann-json3-dev"
 
 # Loki's small-object allocator for the cross build: libloki-dev ships it only
 # compiled for Linux, so the source of the very version installed is taken from

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Windows leg: cross-builds veltrane.dll for 32-bit Windows and checks that it
 # exports exactly the public functions and imports only system DLLs; then
-# builds the 64-bit library with its unit suite and runs the suite under Wine
-# (32-bit programs cannot run on these machines, 64-bit ones can).
+# builds the 64-bit library with its unit and end-to-end suites and runs them
+# under Wine (32-bit programs cannot run on these machines, 64-bit ones can).
+# The end-to-end suite plays the far side in process with the peer's library;
+# the peer and demo programs themselves are Linux ones.
 #   WERROR=1          warnings are errors (CI sets it)
 #   DLL_ONLY=1        stop after the DLL check
 #   CTEST_ARGS="..."  extra arguments for ctest (for example -R Platform)
@@ -19,13 +21,13 @@ common="-DCMAKE_BUILD_TYPE=Release $launcher -DVELT_LOKI_SOURCE_DIR=$loki
   -DVELT_WERROR=$([ "${WERROR:-0}" = 1 ] && echo ON || echo OFF)"
 
 echo "== veltrane.dll (i686) =="
-cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $common -DVELT_BUILD_TESTS=OFF >/dev/null
+cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-i686.cmake $common -DVELT_BUILD_TESTS=OFF -DVELT_BUILD_TOOLS=OFF >/dev/null
 cmake --build build-win32 -j"$jobs" --target veltrane
 (cd build-win32 && ctest --output-on-failure -R '^dll_exports$')
 [ "${DLL_ONLY:-0}" = 1 ] && exit 0
 
 echo "== x86_64 suite under Wine =="
-cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $common >/dev/null
+cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/toolchain-mingw-x86_64.cmake $common -DVELT_BUILD_TOOLS=ON >/dev/null
 cmake --build build-win64 -j"$jobs"
 
 # A prefix of the build's own, and one wineserver kept alive for the whole

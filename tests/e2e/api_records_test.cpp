@@ -20,11 +20,7 @@ ClientAddr StartDiscovered(TestServer& stprc, TestServer& qos) {
   return client;
 }
 
-std::string TempDir() {
-  char tmpl[] = "/tmp/velt-e2e-XXXXXX";
-  const char* d = mkdtemp(tmpl);
-  return d ? d : "/tmp";
-}
+std::string TempDir() { return MakeTempDir("velt-e2e-"); }
 
 void WriteFile(const std::string& path, const std::string& text) {
   FILE* f = fopen(path.c_str(), "wb");

@@ -62,6 +62,10 @@ bool Eventually(Pred pred, int timeoutMs = 5000);
 
 void SleepRealMs(int ms);
 
+// A new empty folder under the system's temporary one (its path in the
+// system's own form, which the library must accept).
+std::string MakeTempDir(const std::string& prefix);
+
 template <class Pred>
 bool Eventually(Pred pred, int timeoutMs) {
   // Real time: pred itself may block for a while.

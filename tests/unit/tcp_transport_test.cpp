@@ -2,71 +2,61 @@
 // queueing behind a connect, replies on the same connection, time limits,
 // bad headers, the idle check on the virtual clock, hostile peers, and
 // shutdown with work in flight.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-
 #include <string>
 
 #include "asyn_test_util.h"
 #include "asynmodel/net/TCPIOProcessor.h"
+#include "platform/stream_socket.h"
 #include "udp_test_util.h"
 
 using namespace AsynModel;
+using plat::Socket;
 using udptest::GetLe32;
 using udptest::PutLe16;
 using udptest::PutLe32;
 
 namespace {
 
-int Loopback(uint16_t port, sockaddr_in* a) {
-  *a = sockaddr_in{};
-  a->sin_family = AF_INET;
-  a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a->sin_port = htons(port);
-  return ::socket(AF_INET, SOCK_STREAM, 0);
-}
+plat::SockAddrIn Loopback(uint16_t port) { return plat::MakeAddr(0x7F000001u, port); }
 
 // A listening socket on an ephemeral port; Accept hands out plain blocking
 // connections that read with a real-time bound.
 class Listener {
  public:
-  explicit Listener(int backlog = 16) {
-    sockaddr_in a;
-    fd_ = Loopback(0, &a);
-    ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    ::listen(fd_, backlog);
-    socklen_t len = sizeof a;
-    ::getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-    port_ = ntohs(a.sin_port);
+  explicit Listener(int backlog = 16) : s_(plat::TcpSocket()) {
+    plat::BindSocket(s_, Loopback(0));
+    plat::ListenSocket(s_, backlog);
+    plat::SockAddrIn a{};
+    plat::GetSockName(s_, &a);
+    port_ = plat::NetToHost16(a.portBe);
   }
-  ~Listener() { ::close(fd_); }
+  ~Listener() { plat::CloseSocket(s_); }
   uint16_t Port() const { return port_; }
-  int Accept(int timeoutMs = 10000) const {
-    pollfd p{fd_, POLLIN, 0};
-    return ::poll(&p, 1, timeoutMs) == 1 ? ::accept(fd_, nullptr, nullptr) : -1;
+  Socket Accept(int timeoutMs = 10000) const {
+    if (!plat::WaitReadable(s_, timeoutMs)) return plat::kInvalidSocket;
+    const Socket conn = plat::AcceptNow(s_);
+    plat::SetBlocking(conn, true);
+    return conn;
   }
 
  private:
-  int fd_;
+  Socket s_;
   uint16_t port_ = 0;
 };
 
-int ConnectTo(uint16_t port) {
-  sockaddr_in a;
-  int fd = Loopback(port, &a);
-  return ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 ? fd : -1;
+Socket ConnectTo(uint16_t port) {
+  const Socket s = plat::TcpSocket();
+  if (plat::SetBlocking(s, true) && plat::ConnectSocket(s, Loopback(port))) return s;
+  plat::CloseSocket(s);
+  return plat::kInvalidSocket;
 }
 
 // Exactly n bytes, or fewer when the peer closed or nothing came in time.
-std::vector<uint8_t> ReadN(int fd, size_t n, int timeoutMs = 10000) {
+std::vector<uint8_t> ReadN(Socket s, size_t n, int timeoutMs = 10000) {
   std::vector<uint8_t> out(n);
   size_t got = 0;
-  pollfd p{fd, POLLIN, 0};
-  while (got < n && ::poll(&p, 1, timeoutMs) == 1) {
-    ssize_t r = ::recv(fd, out.data() + got, n - got, 0);
+  while (got < n && plat::WaitReadable(s, timeoutMs)) {
+    const int32_t r = plat::StreamRecv(s, out.data() + got, static_cast<uint32_t>(n - got));
     if (r <= 0) break;
     got += static_cast<size_t>(r);
   }
@@ -75,11 +65,10 @@ std::vector<uint8_t> ReadN(int fd, size_t n, int timeoutMs = 10000) {
 }
 
 // Reads whatever is still coming until the library closes its end.
-bool PeerClosed(int fd) {
+bool PeerClosed(Socket s) {
   uint8_t buf[65536];
-  pollfd p{fd, POLLIN, 0};
-  while (::poll(&p, 1, 10000) == 1) {
-    if (::recv(fd, buf, sizeof buf, 0) <= 0) return true;
+  while (plat::WaitReadable(s, 10000)) {
+    if (plat::StreamRecv(s, buf, sizeof buf) <= 0) return true;
   }
   return false;
 }
@@ -95,7 +84,9 @@ std::vector<uint8_t> Frame(uint32_t msgId, uint32_t srcSid, uint32_t destSid, co
   return v;
 }
 
-void Write(int fd, const std::vector<uint8_t>& bytes) { ASSERT_EQ(::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size())); }
+void Write(Socket s, const std::vector<uint8_t>& bytes) {
+  ASSERT_EQ(plat::StreamSend(s, bytes.data(), static_cast<uint32_t>(bytes.size())), static_cast<int32_t>(bytes.size()));
+}
 
 class TcpTransport : public udptest::UdpFixture {
  protected:
@@ -134,7 +125,7 @@ TEST_F(TcpTransport, QueuedDuringConnectGoOutInOrderAsFramesAndTheReplyUsesTheSa
   for (size_t i = 0; i < bodies.size(); ++i) ASSERT_EQ(Post(peer.Port(), 500 + i, bodies[i], kNoTimeLimit, Receipt_OnSuccess), 0u);
   EXPECT_EQ(Post(peer.Port(), 9, std::string(2027, 'x')), 18u);  // frame body above 2042
   Open();
-  const int conn = peer.Accept();
+  const Socket conn = peer.Accept();
   ASSERT_GE(conn, 0);
   for (size_t i = 0; i < bodies.size(); ++i) {
     EXPECT_EQ(ReadN(conn, 22 + bodies[i].size()), Frame(500 + i, session_->GetSessionID(), 77, bodies[i])) << i;
@@ -152,19 +143,19 @@ TEST_F(TcpTransport, QueuedDuringConnectGoOutInOrderAsFramesAndTheReplyUsesTheSa
   EXPECT_EQ(Tcp()->ConnectionCount(), 1u);
 
   // The peer hangs up: the sender drops its dead entry and connects afresh.
-  ::close(conn);
+  plat::CloseSocket(conn);
   ASSERT_TRUE(WaitUntil([&] { return Tcp()->ConnectionCount() == 0; }));
   EXPECT_EQ(session_->ReplyMsg(got.sender, 77, 44, "again", 5, 0, kNoTimeLimit, Receipt_None, nullptr), 0u);
-  const int second = peer.Accept();
+  const Socket second = peer.Accept();
   EXPECT_EQ(ReadN(second, 27), Frame(44, session_->GetSessionID(), 77, "again"));
-  ::close(second);
+  plat::CloseSocket(second);
 }
 
 TEST_F(TcpTransport, PassedTimeLimitDropsAQueuedMessageWithFourAndReportsTheOneBeingSentWithFive) {
   LogCapture cap;
   Listener peer;
   ASSERT_EQ(Post(peer.Port(), 1, "open", kNoTimeLimit, Receipt_OnSuccess), 0u);
-  const int conn = peer.Accept();
+  const Socket conn = peer.Accept();
   ASSERT_EQ(ReadN(conn, 26).size(), 26u);
   ASSERT_TRUE(session_->WaitReceipts(1));  // the connection is idle again
   HoldWorker();  // A's completion waits in the port: A stays "being sent"
@@ -182,7 +173,7 @@ TEST_F(TcpTransport, PassedTimeLimitDropsAQueuedMessageWithFourAndReportsTheOneB
   std::map<uint32_t, int16_t> codes;
   for (const udptest::Receipt& r : session_->Receipts()) codes[r.msgId] = r.result;
   EXPECT_EQ(codes, (std::map<uint32_t, int16_t>{{1, 0}, {2, 5}, {3, 4}}));
-  ::close(conn);
+  plat::CloseSocket(conn);
 }
 
 TEST_F(TcpTransport, BadHeadersAndAConnectionToItselfDeleteTheConnection) {
@@ -192,12 +183,12 @@ TEST_F(TcpTransport, BadHeadersAndAConnectionToItselfDeleteTheConnection) {
   for (const auto& bad : headers) {
     Listener peer;
     ASSERT_EQ(Post(peer.Port(), 1, "hi"), 0u);
-    const int conn = peer.Accept();
+    const Socket conn = peer.Accept();
     ASSERT_EQ(ReadN(conn, 24).size(), 24u);
     Write(conn, std::vector<uint8_t>(bad.begin(), bad.begin() + 6));
     EXPECT_TRUE(PeerClosed(conn));
     EXPECT_TRUE(WaitUntil([&] { return Tcp()->ConnectionCount() == 0; }));
-    ::close(conn);
+    plat::CloseSocket(conn);
   }
   EXPECT_EQ(cap.Count("CheckRecvData中发现TCPSocketError，删除SocketItem。"), 3u);
 
@@ -211,7 +202,7 @@ TEST_F(TcpTransport, BadHeadersAndAConnectionToItselfDeleteTheConnection) {
 TEST_F(TcpTransport, AnIdleConnectionClosesBetweenThirtyAndThirtyFiveMinutesAfterItsLastUse) {
   Listener peer;
   ASSERT_EQ(Post(peer.Port(), 1, "last use", kNoTimeLimit, Receipt_OnSuccess), 0u);
-  const int conn = peer.Accept();
+  const Socket conn = peer.Accept();
   ASSERT_EQ(ReadN(conn, 30).size(), 30u);
   ASSERT_TRUE(session_->WaitReceipts(1));  // not sending any more (else it counts as stuck)
   const int64_t lastUse = plat::NowMs();
@@ -224,25 +215,24 @@ TEST_F(TcpTransport, AnIdleConnectionClosesBetweenThirtyAndThirtyFiveMinutesAfte
   EXPECT_GE(closedAfter, 30 * 60 * 1000 - 1000);
   EXPECT_LE(closedAfter, 35 * 60 * 1000 + 1000);
   EXPECT_TRUE(PeerClosed(conn));
-  ::close(conn);
+  plat::CloseSocket(conn);
 }
 
 TEST_F(TcpTransport, HostilePeersEndTheirConnectionsWithoutStallingTheWorker) {
   uint16_t port = 0;
   ASSERT_EQ(Tcp()->AddListenAddr(0x7F000001u, 0, &port), 0);
-  const int stall = ConnectTo(port);
+  const Socket stall = ConnectTo(port);
   Write(stall, std::vector<uint8_t>{1, 0, 9});  // half a header, then nothing
-  const int midFrame = ConnectTo(port);
+  const Socket midFrame = ConnectTo(port);
   std::vector<uint8_t> cut = Frame(1, 2, session_->GetSessionID(), "cut short");
   Write(midFrame, std::vector<uint8_t>(cut.begin(), cut.begin() + 12));
-  ::close(midFrame);
-  const int reset = ConnectTo(port);
-  linger hard{1, 0};
-  ::setsockopt(reset, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+  plat::CloseSocket(midFrame);
+  const Socket reset = ConnectTo(port);
+  plat::SetResetOnClose(reset);
   Write(reset, std::vector<uint8_t>(cut.begin(), cut.begin() + 8));
-  ::close(reset);
+  plat::CloseSocket(reset);
 
-  const int flood = ConnectTo(port);
+  const Socket flood = ConnectTo(port);
   std::vector<uint8_t> burst;
   constexpr int kFrames = 1000;
   for (int i = 0; i < kFrames; ++i) {
@@ -254,7 +244,7 @@ TEST_F(TcpTransport, HostilePeersEndTheirConnectionsWithoutStallingTheWorker) {
   const std::vector<udptest::Received> got = session_->Messages();
   for (int i = 0; i < kFrames; ++i) ASSERT_EQ(got[i].body, std::to_string(i));  // in order
   EXPECT_TRUE(WaitUntil([&] { return Tcp()->ConnectionCount() == 2; }));  // the stalled one and the flood
-  for (int fd : {stall, flood}) ::close(fd);
+  for (Socket s : {stall, flood}) plat::CloseSocket(s);
   EXPECT_TRUE(WaitUntil([&] { return Tcp()->ConnectionCount() == 0; }));
 }
 
@@ -262,18 +252,15 @@ TEST_F(TcpTransport, StopAndDestroyEndCleanlyWithConnectionsSendsAndAConnectInFl
   LogCapture cap;
   Listener open;
   ASSERT_EQ(Post(open.Port(), 1, "up"), 0u);
-  const int conn = open.Accept();
+  const Socket conn = open.Accept();
   ASSERT_EQ(ReadN(conn, 24).size(), 24u);
   // A listener whose backlog is full drops new handshakes: that connect stays
   // in progress.
   Listener full(0);
-  std::vector<int> fillers;
+  std::vector<Socket> fillers;
   for (int i = 0; i < 3; ++i) {
-    sockaddr_in a;
-    int fd = Loopback(full.Port(), &a);
-    ::fcntl(fd, F_SETFL, O_NONBLOCK);
-    ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    fillers.push_back(fd);
+    fillers.push_back(plat::TcpSocket());  // non-blocking: the connect stays under way
+    plat::ConnectSocket(fillers.back(), Loopback(full.Port()));
   }
   HoldWorker();
   for (uint32_t i = 0; i < 20; ++i) {
@@ -287,6 +274,6 @@ TEST_F(TcpTransport, StopAndDestroyEndCleanlyWithConnectionsSendsAndAConnectInFl
   EXPECT_TRUE(cap.Contains("TCPIOProcessor::Stop 完成Stop。"));
   EXPECT_TRUE(cap.Contains("TCPIOProcessor::Destroy 完成Destroy。"));
   EXPECT_TRUE(PeerClosed(conn));
-  for (int fd : fillers) ::close(fd);
-  ::close(conn);
+  for (Socket s : fillers) plat::CloseSocket(s);
+  plat::CloseSocket(conn);
 }

@@ -157,7 +157,7 @@ int Peer::SendAdjust(const AdjustNotify& n, const Endpoint* target, bool reliabl
 // ---- service thread ----------------------------------------------------
 
 void Peer::ServiceLoop() {
-  std::vector<int> fds;
+  std::vector<NativeSocket> fds;
   std::vector<SocketRef> refs;
   for (size_t i = 0; i < m_stprc.size(); ++i) {
     fds.push_back(m_stprc[i].Fd());

@@ -1,5 +1,7 @@
 // A non-blocking IPv4 UDP socket that closes itself. The only file of the
-// peer that includes socket headers.
+// peer that includes socket headers. The peer program is a Linux one; the
+// Windows branch exists so that a Windows test suite can play the far side
+// in process with the same code.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +11,10 @@
 #include "endpoint.h"
 
 namespace vpeer {
+
+// A file descriptor on Linux, a SOCKET on Windows.
+using NativeSocket = intptr_t;
+constexpr NativeSocket kNoSocket = -1;
 
 class UdpSocket {
  public:
@@ -24,8 +30,8 @@ class UdpSocket {
   bool Open(const Endpoint& local, std::string* err);
   void Close();
 
-  bool IsOpen() const { return m_fd >= 0; }
-  int Fd() const { return m_fd; }
+  bool IsOpen() const { return m_fd != kNoSocket; }
+  NativeSocket Fd() const { return m_fd; }
   // The address actually bound (its port is the real one after port 0).
   const Endpoint& Local() const { return m_local; }
 
@@ -33,16 +39,18 @@ class UdpSocket {
   // Returns true when the whole datagram was handed to the system.
   bool SendTo(const Endpoint& to, const uint8_t* data, size_t len) const;
 
-  // Returns the datagram's size (it may be larger than `cap`, then it was cut),
-  // 0 for an empty datagram, or -1 when nothing is waiting or on error.
+  // Returns the datagram's size (it may be larger than `cap`, then it was cut;
+  // Windows does not tell the real size and cap + 1 stands for it), 0 for an
+  // empty datagram, or -1 when nothing is waiting or on error.
   long RecvFrom(uint8_t* buf, size_t cap, Endpoint* from) const;
 
  private:
-  int m_fd = -1;
+  NativeSocket m_fd = kNoSocket;
   Endpoint m_local;
 };
 
-// A pipe that wakes a poll() from another thread.
+// A pipe that wakes a poll() from another thread. Windows polls sockets only:
+// there it is a loopback UDP socket that sends itself one byte per wake.
 class WakePipe {
  public:
   WakePipe() = default;
@@ -52,17 +60,18 @@ class WakePipe {
 
   bool Open(std::string* err);
   void Close();
-  int ReadFd() const { return m_fds[0]; }
+  NativeSocket ReadFd() const { return m_fds[0]; }
   void Wake() const;   // any thread
   void Drain() const;  // the polling thread
 
  private:
-  int m_fds[2] = {-1, -1};
+  NativeSocket m_fds[2] = {kNoSocket, kNoSocket};
+  UdpSocket m_self;  // Windows: the socket behind both ends
 };
 
 // Waits up to `timeoutMs` for any of `fds` to become readable; sets
 // ready[i] for each readable fd. Returns false on a poll failure other than
 // an interrupted call.
-bool PollReadable(const int* fds, bool* ready, size_t count, int timeoutMs);
+bool PollReadable(const NativeSocket* fds, bool* ready, size_t count, int timeoutMs);
 
 }  // namespace vpeer
