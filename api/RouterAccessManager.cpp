@@ -10,9 +10,10 @@
 #include "platform/socket.h"
 #include "platform/sync.h"
 #include "report/LocalCommands.h"
-#include "report/ReportCallInfoReqSession.h"
 #include "report/RecordBacklog.h"
+#include "report/ReportCallInfoReqSession.h"
 #include "report/ReportCommands.h"
+#include "report/ReportLog.h"
 #include "report/StprcGroupTable.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzIpText.h"
@@ -35,7 +36,8 @@ uint32_t HostOrderIp(const char* text) { return plat::NetToHost32(plat::InetAddr
 RouterAccessManager::RouterAccessManager()
     : m_failureCallBack(this),
       m_tcpFailureEvent(new plat::Event(true, false)),
-      m_udpFailureEvent(new plat::Event(true, false)) {}
+      m_udpFailureEvent(new plat::Event(true, false)),
+      m_secure(*this) {}
 
 void RouterAccessManager::SetDefaultAddrFields(const char* ip, uint16_t port) {
   TzAutoLock guard(&m_lock, true);
@@ -155,7 +157,7 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
 
   REPORT_LOG_WARN("[Kelvarn] 1before m_report_sid");
   if (m_report_sid.load() == 0) {
-    ReportCallInfoReqSession* session = new ReportCallInfoReqSession(0, 0, callback);
+    ReportCallInfoReqSession* session = new ReportCallInfoReqSession(0, 0, callback, *this);
     if (session == nullptr) {
       REPORT_LOG_WARN("[Kelvarn] new 失败！");
       return Init_NoMemory;

@@ -19,6 +19,7 @@
 #include "api/RecverAddrConverter.h"
 #include "api/RouterClient.h"
 #include "asynmodel/PeerAddress.h"
+#include "report/ReportCoordinator.h"
 #include "report/SecureTransfer.h"
 #include "tzhelper/TzSingleTon.h"
 #include "tzhelper/Tzautolock.h"
@@ -47,7 +48,9 @@ enum RouterReportResult : int32_t {
   Report_WrongType = 21,
 };
 
-class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public RouterClient::IRAAHeartbeatCB {
+class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
+                            public RouterClient::IRAAHeartbeatCB,
+                            public IReportCoordinator {
  public:
   static constexpr const char* kVersionBanner = "brisa_version Veltrane：2.3.14.25dll";
   static constexpr uint32_t kMaxServers = 10;
@@ -61,7 +64,7 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   // Host records: 0, 14 before start-up, 21 for a relay coordinator. A failed
   // post is only logged. ipField is a 16-byte field copied as it is.
   int32_t ReportCallInfo(const void* record, uint32_t length, const char* ipField, uint16_t port);
-  int32_t ReportSecurePacket(const void* data, uint32_t length);
+  int32_t ReportSecurePacket(const void* data, uint32_t length) override;
 
   // Server address configuration.
   int32_t SetStpRc(const StprcAddrEntry* entries, uint32_t count);
@@ -70,13 +73,13 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   static constexpr uint32_t kCovertTableFull = 1;
   uint32_t AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
   void EndCovertRecverAddr();
-  bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out);
+  bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out) override;
 
   // The default UDP address (host order), read by the report session for the
   // local address of its sends. Takes the coordinator lock shared.
-  void GetDefaultAddr(uint32_t* ip, uint16_t* port);
-  DirectRecverAddr& Direct() { return DirectRecverAddr::Global(); }
-  SecureTransfer& Secure() { return m_secure; }
+  void GetDefaultAddr(uint32_t* ip, uint16_t* port) override;
+  report::FixedRecverAddr GetFixedRecverAddr() override { return DirectRecverAddr::Global().Get(); }
+  SecureTransfer& Secure() override { return m_secure; }
   uint32_t ReportSid() const { return m_report_sid.load(); }
   bool Started() const { return m_state.load() == 1; }
 

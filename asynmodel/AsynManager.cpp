@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/ComputeWorker.h"
 #include "asynmodel/net/Msg.h"
 #include "asynmodel/net/TCPIOProcessor.h"
@@ -11,7 +12,6 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/system.h"
-#include "tzhelper/QosLog.h"
 
 namespace AsynModel {
 

@@ -13,8 +13,8 @@
 
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/SessionMap.h"
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/SubScribeEventCallBack.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/Tzautolock.h"
 

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/SocketItem.h"
@@ -10,7 +11,6 @@
 #include "asynmodel/net/UDPIOData.h"
 #include "platform/clock.h"
 #include "platform/system.h"
-#include "tzhelper/QosLog.h"
 
 namespace AsynModel {
 

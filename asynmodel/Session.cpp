@@ -1,6 +1,6 @@
 // Session life: ids, construction and destruction, the event list, Start and
 // Terminate, and the default handlers. Event dispatch is in
-// SessionDispatch.cpp, timers in SessionTimers.cpp.
+// SessionDispatch.cpp, timers in SessionTimerEvents.cpp.
 #include "asynmodel/Session.h"
 
 #include <mutex>

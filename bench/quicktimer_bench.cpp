@@ -6,9 +6,9 @@
 #include <atomic>
 #include <thread>
 
+#include "asynmodel/SessionTimer.h"
 #include "platform/clock.h"
 #include "platform/heap.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "tzhelper/TzQuickTimer.h"
 

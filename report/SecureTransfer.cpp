@@ -9,9 +9,9 @@
 #include <utility>
 
 #include "platform/clock.h"
-#include "tzhelper/TzWireBytes.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 #include "tzhelper/TzIntervalGate.h"
+#include "tzhelper/TzWireBytes.h"
 
 // Made by CreateKey; the host holds its address. Destroyed only once the key
 // has been released and its queue is empty (or with its SecureTransfer).
@@ -72,6 +72,11 @@ KeyWords ReadKeyWords(const uint8_t* block, size_t len) {
 }  // namespace
 
 SecureTransfer::SecureTransfer(PacketSink sink) : m_sink(std::move(sink)) {}
+
+SecureTransfer::SecureTransfer(IReportCoordinator& coordinator)
+    : SecureTransfer([&coordinator](const uint8_t* data, uint32_t length) {
+        coordinator.ReportSecurePacket(data, length);
+      }) {}
 
 SecureTransfer::~SecureTransfer() {
   KeyRegistry& r = Registry();

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "report/LocalCommands.h"
+#include "report/ReportCoordinator.h"
 #include "report/SecureCommands.h"
 #include "tzhelper/Tzautolock.h"
 #include "veltrane.h"
@@ -43,10 +44,10 @@ class SecureTransfer {
   // A key's cache-full episode ends once its last refusal is this old.
   static constexpr int32_t kCacheFullEpisodeMs = 10001;
 
-  // Production wiring: packets go to RouterAccessManager::ReportSecurePacket
-  // (defined apart, in SecureTransferSink.cpp, so that this class links
-  // without the coordinator).
-  SecureTransfer();
+  // Production wiring: packets go to the coordinator's ReportSecurePacket,
+  // which copies them into a message for the report session (so a packet may
+  // stay in the resend table). The coordinator outlives this object.
+  explicit SecureTransfer(IReportCoordinator& coordinator);
   // Packets go to sink (tests capture them here).
   explicit SecureTransfer(PacketSink sink);
   // Destroys the keys this object made; nobody may call in concurrently.

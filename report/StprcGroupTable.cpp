@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "report/ReportLog.h"
 #include "tzhelper/TzWireBytes.h"
-#include "tzhelper/QosLog.h"
 
 namespace report {
 

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
@@ -16,7 +17,6 @@
 #include "asynmodel/net/UDPSender.h"
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/TzWarnLimiter.h"
 

@@ -20,6 +20,7 @@
 #include <map>
 
 #include "asynmodel/Event.h"
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/AliableUdpACKTable.h"
 #include "asynmodel/net/IOProcessor.h"
 #include "asynmodel/net/PeerFlightQuota.h"
@@ -28,7 +29,6 @@
 #include "asynmodel/net/UDPIOData.h"
 #include "asynmodel/net/UDPSocketItem.h"
 #include "platform/socket.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzToken.h"
 #include "tzhelper/Tzautolock.h"
 

@@ -19,6 +19,7 @@
 // last completion or time-out that touches it has run.
 #include <cstdint>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/Msg.h"
@@ -26,7 +27,6 @@
 #include "asynmodel/net/UDPResendContext.h"
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/TzWarnLimiter.h"
 

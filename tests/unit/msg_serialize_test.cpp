@@ -5,13 +5,13 @@
 #include <cstring>
 #include <vector>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/Event.h"
 #include "asynmodel/UserDataInfo.h"
 #include "asynmodel/net/Msg.h"
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "platform/system.h"
-#include "tzhelper/QosLog.h"
 
 using namespace AsynModel;
 

@@ -5,10 +5,10 @@
 
 #include <atomic>
 
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/MemStream.h"
 #include "platform/clock.h"
 #include "platform/heap.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "wait_util.h"

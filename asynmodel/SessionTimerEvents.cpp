@@ -4,8 +4,8 @@
 #include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/Session.h"
+#include "asynmodel/SessionTimer.h"
 #include "platform/clock.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 
 namespace AsynModel {
