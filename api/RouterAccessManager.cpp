@@ -93,43 +93,13 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
     REPORT_LOG_WARN("[Kelvarn] 输入的stprcIp地址 数目错误");
     return Init_NoStprc;
   }
-  char stprcArg[17];
-  CopyField(entries[0].stprcIp, stprcArg);
-  if (stprcArg[0] != 0) {
-    AsynModel::PeerAddress stored;
-    {
-      TzAutoLock guard(&m_addrLock);
-      m_stprcServers[0].SetUdp(stprcArg, entries[0].stprcPort);
-      stored = m_stprcServers[0];
-      m_serverCount = 1;
-    }
-    REPORT_LOG_WARN("[Kelvarn] 输入的stprcIp地址为:%s:%d,%s:%d！！", stored.udp_ip, stored.udp_port,
-                    stprcArg, entries[0].stprcPort);
-  }
-
+  StoreFirstStprc(entries[0]);
   report::StprcGroupTable table;
   table.Build(entries, entryCount, report::StprcGroupTable::Variant::kStartup);
 
-  if (localIp == nullptr || localIp[0] == 0) {
-    REPORT_LOG_WARN("[Kelvarn] 输入的ip地址为空！！");
-    return Init_NoLocalIp;
-  }
-  uint32_t parsedLocal = 0;
-  if (!tzip::ParseDottedIpv4(localIp, 16, &parsedLocal) || parsedLocal == 0xFFFFFFFFu) {
-    // Nothing could be bound to it: refused like an address that cannot be bound.
-    REPORT_LOG_ERROR("[Kelvarn] 输入的本地Ip地址无效:%.64s", localIp);
-    return Init_BindFailed;
-  }
   char storedIp[16];
-  {
-    TzAutoLock guard(&m_addrLock);
-    memset(m_localIp, 0, sizeof(m_localIp));
-    memcpy(m_localIp, localIp, strnlen(localIp, sizeof(m_localIp) - 1));
-    memcpy(storedIp, m_localIp, sizeof(storedIp));
-  }
-  m_localPort.store(firstPort);
-  REPORT_LOG_WARN("[Kelvarn] 输入的本地Ip地址为:%s:%d,%s:%d！！", storedIp, m_localPort.load(), localIp,
-                  firstPort);
+  int32_t rc = StoreLocalAddr(localIp, firstPort, storedIp);
+  if (rc != Init_OK) return rc;
 
   printf("[Kelvarn] 版本:%s\n", kVersionBanner);
   fflush(stdout);
@@ -140,7 +110,64 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
     QosLogWarning(FacadeLogCategory, FacadeLogSubType, "RouterAccessManager::Init has been inited...");
     return Init_AlreadyStarted;
   }
+  rc = StartServicesLocked(callback, nType);
+  if (rc != Init_OK) return rc;
+  m_relaySubscriber = relaySubscriber;
+  rc = BindDefaultAddrLocked(storedIp, firstPort, lastPort, adaptive);
+  if (rc != Init_OK) return rc;
 
+  StartIpSupervision();
+  REPORT_LOG_WARN("[Kelvarn] after AddUDPPort");
+  if (m_relayTimer != nullptr) StartRelayTimer();
+  m_lastRelayStatus.store(0xFFFFFFFFu);
+  m_state.store(1);
+  REPORT_LOG_WARN("[Kelvarn] 启动成功,IP自适应状态:%s", AdaptiveText(adaptive));
+  printf("[Kelvarn] 启动成功！！\n");
+  fflush(stdout);
+  REPORT_LOG_WARN("[Kelvarn]传入参数：nType:%d,ip:%s,端口起始:%d-%d", nType, localIp, firstPort, lastPort);
+  PostStprcTable(table);
+  return Init_OK;
+}
+
+void RouterAccessManager::StoreFirstStprc(const StprcAddrEntry& first) {
+  char stprcArg[17];
+  CopyField(first.stprcIp, stprcArg);
+  if (stprcArg[0] == 0) return;
+  AsynModel::PeerAddress stored;
+  {
+    TzAutoLock guard(&m_addrLock);
+    m_stprcServers[0].SetUdp(stprcArg, first.stprcPort);
+    stored = m_stprcServers[0];
+    m_serverCount = 1;
+  }
+  REPORT_LOG_WARN("[Kelvarn] 输入的stprcIp地址为:%s:%d,%s:%d！！", stored.udp_ip, stored.udp_port,
+                  stprcArg, first.stprcPort);
+}
+
+int32_t RouterAccessManager::StoreLocalAddr(const char* localIp, uint16_t firstPort, char (&storedIp)[16]) {
+  if (localIp == nullptr || localIp[0] == 0) {
+    REPORT_LOG_WARN("[Kelvarn] 输入的ip地址为空！！");
+    return Init_NoLocalIp;
+  }
+  uint32_t parsedLocal = 0;
+  if (!tzip::ParseDottedIpv4(localIp, 16, &parsedLocal) || parsedLocal == 0xFFFFFFFFu) {
+    // Nothing could be bound to it: refused like an address that cannot be bound.
+    REPORT_LOG_ERROR("[Kelvarn] 输入的本地Ip地址无效:%.64s", localIp);
+    return Init_BindFailed;
+  }
+  {
+    TzAutoLock guard(&m_addrLock);
+    memset(m_localIp, 0, sizeof(m_localIp));
+    memcpy(m_localIp, localIp, strnlen(localIp, sizeof(m_localIp) - 1));
+    memcpy(storedIp, m_localIp, sizeof(storedIp));
+  }
+  m_localPort.store(firstPort);
+  REPORT_LOG_WARN("[Kelvarn] 输入的本地Ip地址为:%s:%d,%s:%d！！", storedIp, m_localPort.load(), localIp,
+                  firstPort);
+  return Init_OK;
+}
+
+int32_t RouterAccessManager::StartServicesLocked(VeltAdjustCallback callback, int32_t nType) {
   REPORT_LOG_WARN("[Kelvarn] before m_b_asynmodel_started");
   if (!m_b_asynmodel_started) {
     int32_t rc = StartAsynModel();
@@ -169,51 +196,46 @@ int32_t RouterAccessManager::Init(VeltAdjustCallback callback, uint32_t, int32_t
     session->Start(-1, false);
     m_report_sid.store(sid);
   }
-
   REPORT_LOG_WARN("[Kelvarn] after m_report_sid:%u", m_report_sid.load());
-  m_relaySubscriber = relaySubscriber;
+  return Init_OK;
+}
+
+int32_t RouterAccessManager::BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort,
+                                                   uint8_t adaptive) {
   uint16_t localPort = m_localPort.load();
-  m_defaultIp = HostOrderIp(storedIp);  // the lock is held exclusively already
+  m_defaultIp = HostOrderIp(storedIp);
   m_defaultPort = localPort;
   REPORT_LOG_WARN("[Kelvarn] before AddUDPPort");
 
   if (firstPort != 0 && firstPort < lastPort) {
+    // A range: the supervision thread picks and binds the port.
     REPORT_LOG_WARN("[Kelvarn]设定端口有误:%s:%d,IP自适应状态:%s", storedIp, firstPort,
                     AdaptiveText(adaptive));
     AsynModel::AsynManager::GetInstance()->RegisterEventCallBack(&m_failureCallBack);
-  } else {
-    if (AsynModel::AsynManager::GetInstance()->SetDefaultUDPAddr(storedIp, localPort) != 0) {
-      REPORT_LOG_ERROR("[Kelvarn] 绑定端口失败:%s:%d", storedIp, localPort);
-      return Init_BindFailed;
-    }
-    m_defaultIp = HostOrderIp(storedIp);
-    m_defaultPort = localPort;
-    {
-      TzAutoLock addrGuard(&m_addrLock);
-      m_boundIp = storedIp;
-    }
-    REPORT_LOG_WARN("[Kelvarn] 绑定端口成功:%s:%d", storedIp, localPort);
+    return Init_OK;
   }
-
-  StartIpSupervision();
-  REPORT_LOG_WARN("[Kelvarn] after AddUDPPort");
-  if (m_relayTimer != nullptr) StartRelayTimer();
-  m_lastRelayStatus.store(0xFFFFFFFFu);
-  m_state.store(1);
-  REPORT_LOG_WARN("[Kelvarn] 启动成功,IP自适应状态:%s", AdaptiveText(adaptive));
-  printf("[Kelvarn] 启动成功！！\n");
-  fflush(stdout);
-  REPORT_LOG_WARN("[Kelvarn]传入参数：nType:%d,ip:%s,端口起始:%d-%d", nType, localIp, firstPort, lastPort);
-
-  if (table.StoredCount() > 0) {
-    uint32_t rc = AsynModel::PostMsg(m_report_sid.load(), report::Report_RC_ADDR_CMD, table.Data(),
-                                     table.MessageLength(), false);
-    REPORT_LOG_WARN("[Kelvarn][stprc] init Report_RC_ADDR_CMD 发送到session 地址 ret:%d",
-                    static_cast<int>(rc));
-  } else {
-    REPORT_LOG_WARN("[Kelvarn][stprc] init Report_RC_ADDR_CMD init 没有传stprc!");
+  if (AsynModel::AsynManager::GetInstance()->SetDefaultUDPAddr(storedIp, localPort) != 0) {
+    REPORT_LOG_ERROR("[Kelvarn] 绑定端口失败:%s:%d", storedIp, localPort);
+    return Init_BindFailed;
   }
+  m_defaultIp = HostOrderIp(storedIp);
+  m_defaultPort = localPort;
+  {
+    TzAutoLock addrGuard(&m_addrLock);
+    m_boundIp = storedIp;
+  }
+  REPORT_LOG_WARN("[Kelvarn] 绑定端口成功:%s:%d", storedIp, localPort);
   return Init_OK;
+}
+
+void RouterAccessManager::PostStprcTable(const report::StprcGroupTable& table) {
+  if (table.StoredCount() == 0) {
+    REPORT_LOG_WARN("[Kelvarn][stprc] init Report_RC_ADDR_CMD init 没有传stprc!");
+    return;
+  }
+  uint32_t rc = AsynModel::PostMsg(m_report_sid.load(), report::Report_RC_ADDR_CMD, table.Data(),
+                                   table.MessageLength(), false);
+  REPORT_LOG_WARN("[Kelvarn][stprc] init Report_RC_ADDR_CMD 发送到session 地址 ret:%d", static_cast<int>(rc));
 }
 
 bool RouterAccessManager::StartIpSupervision() {

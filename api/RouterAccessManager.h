@@ -26,6 +26,7 @@
 #include "veltrane.h"
 
 namespace plat { class Event; }
+namespace report { class StprcGroupTable; }
 class TzThread;
 class TzCustomTimerEx;
 
@@ -99,6 +100,13 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
   RouterAccessManager();
   ~RouterAccessManager() = delete;  // lives until the process ends
 
+  // Start-up steps, in the order Init takes them; the ...Locked ones run with
+  // the coordinator lock held exclusively.
+  void StoreFirstStprc(const StprcAddrEntry& first);
+  int32_t StoreLocalAddr(const char* localIp, uint16_t firstPort, char (&storedIp)[16]);
+  int32_t StartServicesLocked(VeltAdjustCallback callback, int32_t nType);
+  int32_t BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort, uint8_t adaptive);
+  void PostStprcTable(const report::StprcGroupTable& table);
   int32_t StartAsynModel();
   void StopAsynModel(bool full);
   bool StartIpSupervision();
