@@ -265,54 +265,27 @@ int32_t CheckCanReport(int32_t state, int32_t type) {
 
 int32_t RouterAccessManager::ReportCallInfo(const void* record, uint32_t length, const char* ipField,
                                             uint16_t port) {
-  int32_t state, type;
-  {
-    TzAutoLock guard(&m_lock, false);
-    state = m_state.load();
-    type = m_type.load();
-  }
-  int32_t rc = CheckCanReport(state, type);
+  uint32_t sid = 0;
+  const int32_t rc = OpenReportPost(&sid);
   if (rc != Report_OK) return rc;
-
-  uint32_t sid = m_report_sid.load();
-  if (QosLogIsOpen(FacadeLogCategory, 1))
-    QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u", sid);
   report::RecordBacklog& backlog = report::RecordBacklog::Global();
   if (!backlog.TryTake(sid)) return Report_OK;  // counted and logged there
 
-  // Records that fit a post are assembled on the stack; a longer one cannot
-  // be posted anyway, but is still offered so the refusal is logged once.
-  constexpr uint32_t kStackBytes = AsynModel::AsynManager::kMaxPostData;
-  uint32_t posted = 1;
-  if (record != nullptr || length == 0) {
-    if (length <= kStackBytes - report::kDestTrailerBytes) {
-      uint8_t buffer[kStackBytes];
-      if (length) memcpy(buffer, record, length);
-      report::WriteDestTrailer(ipField, port, buffer + length);
-      posted = AsynModel::PostMsg(sid, report::Report_LOCAL_QOSINFO_CMD, buffer,
-                                  length + static_cast<uint32_t>(report::kDestTrailerBytes), false);
-    } else if (length <= 0xFFFFFFFFu - report::kDestTrailerBytes) {
-      std::unique_ptr<uint8_t[]> big(new (std::nothrow) uint8_t[length + report::kDestTrailerBytes]);
-      if (big) {
-        memcpy(big.get(), record, length);
-        report::WriteDestTrailer(ipField, port, big.get() + length);
-        posted = AsynModel::PostMsg(sid, report::Report_LOCAL_QOSINFO_CMD, big.get(),
-                                    length + static_cast<uint32_t>(report::kDestTrailerBytes), false);
-      }
-    }
-  }
-  if (posted != 0) {
-    backlog.Give();
-    QosLogError(FacadeLogCategory, FacadeLogSubType,
-                "[Kelvarn]RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u fail", sid);
-  }
-
-  if (QosLogIsOpen(FacadeLogCategory, 1))
-    QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg finish");
+  const uint32_t posted = PostRecord(sid, record, length, ipField, port);
+  if (posted != 0) backlog.Give();
+  ClosePost(posted, sid);
   return Report_OK;
 }
 
 int32_t RouterAccessManager::ReportSecurePacket(const void* data, uint32_t length) {
+  uint32_t sid = 0;
+  const int32_t rc = OpenReportPost(&sid);
+  if (rc != Report_OK) return rc;
+  ClosePost(AsynModel::PostMsg(sid, report::Report_LOCAL_QOSINFO_CMD_NEW, data, length, false), sid);
+  return Report_OK;
+}
+
+int32_t RouterAccessManager::OpenReportPost(uint32_t* sid) {
   int32_t state, type;
   {
     TzAutoLock guard(&m_lock, false);
@@ -321,14 +294,37 @@ int32_t RouterAccessManager::ReportSecurePacket(const void* data, uint32_t lengt
   }
   int32_t rc = CheckCanReport(state, type);
   if (rc != Report_OK) return rc;
-
-  uint32_t sid = m_report_sid.load();
+  *sid = m_report_sid.load();
   if (QosLogIsOpen(FacadeLogCategory, 1))
-    QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u", sid);
-  if (AsynModel::PostMsg(sid, report::Report_LOCAL_QOSINFO_CMD_NEW, data, length, false) != 0)
+    QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u", *sid);
+  return Report_OK;
+}
+
+uint32_t RouterAccessManager::PostRecord(uint32_t sid, const void* record, uint32_t length, const char* ipField,
+                                         uint16_t port) {
+  // Records that fit a post are assembled on the stack; a longer one cannot
+  // be posted anyway, but is still offered so the refusal is logged once.
+  constexpr uint32_t kStackBytes = AsynModel::AsynManager::kMaxPostData;
+  constexpr uint32_t kTrailer = static_cast<uint32_t>(report::kDestTrailerBytes);
+  if ((record == nullptr && length != 0) || length > 0xFFFFFFFFu - kTrailer) return 1;
+  const uint32_t total = length + kTrailer;
+  uint8_t stack[kStackBytes];
+  std::unique_ptr<uint8_t[]> big;
+  uint8_t* buffer = stack;
+  if (total > kStackBytes) {
+    big.reset(new (std::nothrow) uint8_t[total]);
+    if (!big) return 1;
+    buffer = big.get();
+  }
+  if (length) memcpy(buffer, record, length);
+  report::WriteDestTrailer(ipField, port, buffer + length);
+  return AsynModel::PostMsg(sid, report::Report_LOCAL_QOSINFO_CMD, buffer, total, false);
+}
+
+void RouterAccessManager::ClosePost(uint32_t posted, uint32_t sid) {
+  if (posted != 0)
     QosLogError(FacadeLogCategory, FacadeLogSubType,
                 "[Kelvarn]RouterAccessAgent::ReportCallInfo  PostMsg to sid:%u fail", sid);
   if (QosLogIsOpen(FacadeLogCategory, 1))
     QosLogInfo(FacadeLogCategory, FacadeLogSubType, "RouterAccessAgent::ReportCallInfo  PostMsg finish");
-  return Report_OK;
 }

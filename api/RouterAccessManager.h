@@ -108,6 +108,12 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
   int32_t BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort, uint8_t adaptive);
   void PostStprcTable(const report::StprcGroupTable& table);
   int32_t StartAsynModel();
+  // The two record roads: the start-up and type checks with the report
+  // session's id (each refusal and the id logged); the host record with its
+  // DestTrailer posted as message 4002 (0, or the refusal); the outcome lines.
+  int32_t OpenReportPost(uint32_t* sid);
+  uint32_t PostRecord(uint32_t sid, const void* record, uint32_t length, const char* ipField, uint16_t port);
+  void ClosePost(uint32_t posted, uint32_t sid);
   void StopAsynModel(bool full);
   bool StartIpSupervision();
   static void IpResetThread(void* owner, void* arg);

@@ -15,6 +15,7 @@
 #include "asynmodel/Event.h"
 #include "asynmodel/PeerAddress.h"
 #include "asynmodel/SessionProperty.h"
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/UserDataInfo.h"
 #include "asynmodel/net/ISender.h"
 #include "tzhelper/TzRefCounter.h"
@@ -151,7 +152,6 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   uint8_t m_isStartEvent = 0;  // guarded by m_lock
   uint8_t m_started = 0;       // guarded by m_lock
 };
-typedef TzSptr<Session> SptrSession;
 
 // Id counters (exposed for tests of the wrap-around).
 void SetNextSessionIdForTest(uint32_t ordinary, uint32_t resident);

@@ -15,13 +15,12 @@
 #include <map>
 
 #include "asynmodel/PostMsgContext.h"
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "tzhelper/Tzautolock.h"
 
 namespace AsynModel {
 
-class Session;
-typedef TzSptr<Session> SptrSession;
 
 class AliableUdpACKTable {
  public:

@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/net/ISender.h"
 #include "asynmodel/net/UDPSocketItem.h"
 #include "platform/socket.h"
@@ -24,7 +25,6 @@ namespace AsynModel {
 class PostMsgContext;
 class Session;
 typedef TzSptr<PostMsgContext> SptrPostMsgContext;
-typedef TzSptr<Session> SptrSession;
 
 enum UdpSenderResult : uint32_t {
   UdpSender_OK = 0,
