@@ -104,8 +104,9 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
   // the coordinator lock held exclusively.
   void StoreFirstStprc(const StprcAddrEntry& first);
   int32_t StoreLocalAddr(const char* localIp, uint16_t firstPort, char (&storedIp)[16]);
-  int32_t StartServicesLocked(VeltAdjustCallback callback, int32_t nType);
-  int32_t BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort, uint8_t adaptive);
+  int32_t StartServicesLocked(VeltAdjustCallback callback, int32_t nType) TZ_REQUIRES(m_lock);
+  int32_t BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort, uint8_t adaptive)
+      TZ_REQUIRES(m_lock);
   void PostStprcTable(const report::StprcGroupTable& table);
   int32_t StartAsynModel();
   // The two record roads: the start-up and type checks with the report
@@ -136,11 +137,11 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
   // lock while the supervision thread reads them; the text fields are guarded
   // by m_addrLock so neither side reads half a string.
   TzLock m_addrLock;
-  char m_localIp[16] = {};
+  char m_localIp[16] TZ_GUARDED_BY(m_addrLock) = {};
   std::atomic<uint16_t> m_localPort{0};
   void* m_relaySubscriber = nullptr;
-  uint32_t m_defaultIp = 0;          // guarded by m_lock
-  uint16_t m_defaultPort = 0;
+  uint32_t m_defaultIp TZ_GUARDED_BY(m_lock) = 0;
+  uint16_t m_defaultPort TZ_GUARDED_BY(m_lock) = 0;
   int32_t m_serverCount = 0;
   AsynModel::PeerAddress m_stprcServers[kMaxServers];  // [0] under m_addrLock
   // Relay mode: the router-center servers registrations would go to, and
@@ -172,7 +173,7 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
   std::atomic<uint32_t> m_portRangeEnd{0};
   std::atomic<int32_t> m_initialized{-1};
   SecureTransfer m_secure;
-  std::string m_boundIp;             // guarded by m_addrLock
+  std::string m_boundIp TZ_GUARDED_BY(m_addrLock);
   std::atomic<uint8_t> m_adaptive{0};
   RecverAddrConverter m_converter;
   std::atomic<uint32_t> m_lastRelayStatus{0};

@@ -20,9 +20,9 @@ constexpr uint32_t kResidentExhausted = 0xFFFFFFFFu;
 
 // Constant-initialised, so they exist before any session is built, even one
 // built during static initialisation.
-std::mutex g_idLock;
-uint32_t g_sessionIDBase = 1;                                   // guarded by g_idLock
-uint32_t g_residentSessionIDBase = Session::kFirstResidentId;  // guarded by g_idLock
+TzLock g_idLock;
+uint32_t g_sessionIDBase TZ_GUARDED_BY(g_idLock) = 1;
+uint32_t g_residentSessionIDBase TZ_GUARDED_BY(g_idLock) = Session::kFirstResidentId;
 
 }  // namespace
 
@@ -36,7 +36,7 @@ struct Session::Node {
 // system makes one resident session; should the range ever run out, an
 // ordinary id is handed out instead, which keeps ids unique.
 uint32_t Session::AllocateId(uint32_t idKind) {
-  std::lock_guard<std::mutex> g(g_idLock);
+  TzAutoLock g(&g_idLock);
   if (idKind == 0 && g_residentSessionIDBase != kResidentExhausted) return g_residentSessionIDBase++;
   if (g_sessionIDBase < kFirstResidentId) return g_sessionIDBase++;
   Log::writeMessage(AsynLogCategory, kLogSession, "Session 常驻SessionID使用折回！");
@@ -45,7 +45,7 @@ uint32_t Session::AllocateId(uint32_t idKind) {
 }
 
 void SetNextSessionIdForTest(uint32_t ordinary, uint32_t resident) {
-  std::lock_guard<std::mutex> g(g_idLock);
+  TzAutoLock g(&g_idLock);
   g_sessionIDBase = ordinary;
   g_residentSessionIDBase = resident;
 }

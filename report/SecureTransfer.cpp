@@ -18,7 +18,8 @@
 struct SecureTransfer::KeyHandle {
   uint32_t words[5];             // as the host gave them
   uint32_t key_id;
-  bool released;                 // guarded by owner->m_lock
+  // Under owner->m_lock, which the analysis cannot name through a handle.
+  bool released;
   const SecureTransfer* owner;
 };
 

@@ -64,10 +64,10 @@ class UDPSender : public BaseSender, public TzPooled<UDPSender, TzListMemAllocMe
 
  private:
   ~UDPSender() override;
-  uint32_t m_localIp;         // host order; guarded by m_token
-  uint16_t m_localPort;       // host order; guarded by m_token
+  uint32_t m_localIp TZ_GUARDED_BY(m_token);    // host order
+  uint16_t m_localPort TZ_GUARDED_BY(m_token);  // host order
   plat::SockAddrIn m_remote;  // network order; fixed at construction
-  SptrUdpSocketItem m_item;   // guarded by m_token
+  SptrUdpSocketItem m_item TZ_GUARDED_BY(m_token);
   TzToken m_token;
 };
 

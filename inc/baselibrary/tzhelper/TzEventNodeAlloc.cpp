@@ -1,5 +1,7 @@
 #include "tzhelper/TzEventNodeAlloc.h"
 
+#include "tzhelper/Tzautolock.h"
+
 #include <loki/SmallObj.h>
 
 #include <mutex>
@@ -17,8 +19,8 @@ constexpr size_t kMaxNodeSize = 256;
 typedef Loki::AllocatorSingleton<Loki::SingleThreaded, kPageSize, kMaxNodeSize, 4, Loki::NoDestroy>
     NodeAllocator;
 
-std::mutex g_nodeLock;
-long g_liveNodes = 0;  // guarded by g_nodeLock
+TzLock g_nodeLock;
+long g_liveNodes TZ_GUARDED_BY(g_nodeLock) = 0;
 
 // Loki packs blocks back to back inside a page with 4-byte granularity; a node
 // holds 8-byte fields, so sizes are rounded to 8 to keep every block aligned.
@@ -28,7 +30,7 @@ size_t NodeBytes(size_t size) { return (size + 7) & ~size_t(7); }
 
 void* AllocEventNode(size_t size) {
   if (size == 0) return nullptr;
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   void* p = nullptr;
   try {
     p = NodeAllocator::Instance().Allocate(NodeBytes(size), false);
@@ -41,13 +43,13 @@ void* AllocEventNode(size_t size) {
 
 void FreeEventNode(void* p, size_t size) {
   if (!p) return;
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   NodeAllocator::Instance().Deallocate(p, NodeBytes(size));
   --g_liveNodes;
 }
 
 long LiveEventNodes() {
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   return g_liveNodes;
 }
 
