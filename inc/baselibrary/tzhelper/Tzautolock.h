@@ -30,14 +30,19 @@
 #define TZ_REQUIRES(...)
 #define TZ_NO_THREAD_SAFETY_ANALYSIS
 #endif
+#if defined(__MINGW32__)
+#define TZ_LOCK_CONSTEXPR
+#else
+#define TZ_LOCK_CONSTEXPR constexpr
+#endif
 
 class TZ_CAPABILITY("mutex") TzLock {
  public:
   // forceCriticalSection is kept for the Windows build, where it picks a
   // critical section over a slim lock; here both are one std::mutex.
-  // Constant-initialised, so a file-level lock exists before any static
-  // constructor can take it.
-  constexpr explicit TzLock(bool forceCriticalSection = false) noexcept { (void)forceCriticalSection; }
+  // Constant-initialised where std::mutex is (not with mingw-w64's), so a
+  // file-level lock exists before any static constructor can take it.
+  TZ_LOCK_CONSTEXPR explicit TzLock(bool forceCriticalSection = false) noexcept { (void)forceCriticalSection; }
   ~TzLock() = default;
   TzLock(const TzLock&) = delete;
   TzLock& operator=(const TzLock&) = delete;
