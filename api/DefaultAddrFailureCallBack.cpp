@@ -2,7 +2,7 @@
 
 #include "api/RouterAccessManager.h"
 #include "platform/sync.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 
 void DefaultAddrFailureCallBack::TCPDefaultListenPortFailureCallBack(const char* ip, uint32_t port,
                                                                      int32_t errorType) {

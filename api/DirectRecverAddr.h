@@ -8,17 +8,13 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/ReportCoordinator.h"
 #include "tzhelper/Tzautolock.h"
 
 class DirectRecverAddr {
  public:
-  // The file's token is at most 63 characters, so is the ip text.
-  static constexpr size_t kIpCapacity = 64;
-
-  struct Value {
-    char ip[kIpCapacity] = {};  // NUL-terminated; empty: not set
-    uint16_t port = 0;          // 0: not set
-  };
+  using Value = report::FixedRecverAddr;
+  static constexpr size_t kIpCapacity = Value::kIpCapacity;
 
   DirectRecverAddr() = default;
   DirectRecverAddr(const DirectRecverAddr&) = delete;

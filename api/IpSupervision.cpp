@@ -9,7 +9,7 @@
 #include "asynmodel/AsynManager.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 
 namespace RecverFile {
 

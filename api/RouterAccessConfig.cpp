@@ -7,8 +7,8 @@
 #include "api/RouterAccessManager.h"
 #include "asynmodel/AsynManager.h"
 #include "report/ReportCommands.h"
+#include "report/ReportLog.h"
 #include "report/StprcGroupTable.h"
-#include "tzhelper/QosLog.h"
 
 int32_t RouterAccessManager::SetStpRc(const StprcAddrEntry* entries, uint32_t count) {
   uint32_t sid = m_report_sid.load();

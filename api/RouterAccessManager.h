@@ -19,12 +19,14 @@
 #include "api/RecverAddrConverter.h"
 #include "api/RouterClient.h"
 #include "asynmodel/PeerAddress.h"
+#include "report/ReportCoordinator.h"
 #include "report/SecureTransfer.h"
 #include "tzhelper/TzSingleTon.h"
 #include "tzhelper/Tzautolock.h"
 #include "veltrane.h"
 
 namespace plat { class Event; }
+namespace report { class StprcGroupTable; }
 class TzThread;
 class TzCustomTimerEx;
 
@@ -47,7 +49,9 @@ enum RouterReportResult : int32_t {
   Report_WrongType = 21,
 };
 
-class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public RouterClient::IRAAHeartbeatCB {
+class RouterAccessManager : public TzSingleTon<RouterAccessManager>,
+                            public RouterClient::IRAAHeartbeatCB,
+                            public IReportCoordinator {
  public:
   static constexpr const char* kVersionBanner = "brisa_version Veltrane：2.3.14.25dll";
   static constexpr uint32_t kMaxServers = 10;
@@ -61,7 +65,7 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   // Host records: 0, 14 before start-up, 21 for a relay coordinator. A failed
   // post is only logged. ipField is a 16-byte field copied as it is.
   int32_t ReportCallInfo(const void* record, uint32_t length, const char* ipField, uint16_t port);
-  int32_t ReportSecurePacket(const void* data, uint32_t length);
+  int32_t ReportSecurePacket(const void* data, uint32_t length) override;
 
   // Server address configuration.
   int32_t SetStpRc(const StprcAddrEntry* entries, uint32_t count);
@@ -70,13 +74,13 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   static constexpr uint32_t kCovertTableFull = 1;
   uint32_t AddCovertRecverAddr(const char* srcIp, int32_t srcPort, const char* dstIp, uint32_t dstPort);
   void EndCovertRecverAddr();
-  bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out);
+  bool GetCovertRecverAddr(const char* ip, int32_t port, AsynModel::PeerAddress* out) override;
 
   // The default UDP address (host order), read by the report session for the
   // local address of its sends. Takes the coordinator lock shared.
-  void GetDefaultAddr(uint32_t* ip, uint16_t* port);
-  DirectRecverAddr& Direct() { return DirectRecverAddr::Global(); }
-  SecureTransfer& Secure() { return m_secure; }
+  void GetDefaultAddr(uint32_t* ip, uint16_t* port) override;
+  report::FixedRecverAddr GetFixedRecverAddr() override { return DirectRecverAddr::Global().Get(); }
+  SecureTransfer& Secure() override { return m_secure; }
   uint32_t ReportSid() const { return m_report_sid.load(); }
   bool Started() const { return m_state.load() == 1; }
 
@@ -96,7 +100,21 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   RouterAccessManager();
   ~RouterAccessManager() = delete;  // lives until the process ends
 
+  // Start-up steps, in the order Init takes them; the ...Locked ones run with
+  // the coordinator lock held exclusively.
+  void StoreFirstStprc(const StprcAddrEntry& first);
+  int32_t StoreLocalAddr(const char* localIp, uint16_t firstPort, char (&storedIp)[16]);
+  int32_t StartServicesLocked(VeltAdjustCallback callback, int32_t nType) TZ_REQUIRES(m_lock);
+  int32_t BindDefaultAddrLocked(const char* storedIp, uint16_t firstPort, uint16_t lastPort, uint8_t adaptive)
+      TZ_REQUIRES(m_lock);
+  void PostStprcTable(const report::StprcGroupTable& table);
   int32_t StartAsynModel();
+  // The two record roads: the start-up and type checks with the report
+  // session's id (each refusal and the id logged); the host record with its
+  // DestTrailer posted as message 4002 (0, or the refusal); the outcome lines.
+  int32_t OpenReportPost(uint32_t* sid);
+  uint32_t PostRecord(uint32_t sid, const void* record, uint32_t length, const char* ipField, uint16_t port);
+  void ClosePost(uint32_t posted, uint32_t sid);
   void StopAsynModel(bool full);
   bool StartIpSupervision();
   static void IpResetThread(void* owner, void* arg);
@@ -119,11 +137,11 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   // lock while the supervision thread reads them; the text fields are guarded
   // by m_addrLock so neither side reads half a string.
   TzLock m_addrLock;
-  char m_localIp[16] = {};
+  char m_localIp[16] TZ_GUARDED_BY(m_addrLock) = {};
   std::atomic<uint16_t> m_localPort{0};
   void* m_relaySubscriber = nullptr;
-  uint32_t m_defaultIp = 0;          // guarded by m_lock
-  uint16_t m_defaultPort = 0;
+  uint32_t m_defaultIp TZ_GUARDED_BY(m_lock) = 0;
+  uint16_t m_defaultPort TZ_GUARDED_BY(m_lock) = 0;
   int32_t m_serverCount = 0;
   AsynModel::PeerAddress m_stprcServers[kMaxServers];  // [0] under m_addrLock
   // Relay mode: the router-center servers registrations would go to, and
@@ -155,7 +173,7 @@ class RouterAccessManager : public TzSingleTon<RouterAccessManager>, public Rout
   std::atomic<uint32_t> m_portRangeEnd{0};
   std::atomic<int32_t> m_initialized{-1};
   SecureTransfer m_secure;
-  std::string m_boundIp;             // guarded by m_addrLock
+  std::string m_boundIp TZ_GUARDED_BY(m_addrLock);
   std::atomic<uint8_t> m_adaptive{0};
   RecverAddrConverter m_converter;
   std::atomic<uint32_t> m_lastRelayStatus{0};

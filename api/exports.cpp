@@ -6,7 +6,7 @@
 #include "api/RouterAccessManager.h"
 #include "platform/log.h"
 #include "report/RecordBacklog.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 #include "veltrane.h"
 
 namespace {

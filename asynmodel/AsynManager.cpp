@@ -4,6 +4,7 @@
 #include <mutex>
 #include <new>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/ComputeWorker.h"
 #include "asynmodel/net/Msg.h"
 #include "asynmodel/net/TCPIOProcessor.h"
@@ -11,13 +12,11 @@
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "platform/system.h"
-#include "tzhelper/QosLog.h"
 
 namespace AsynModel {
 
 namespace {
 
-constexpr uint32_t kSub = kLogAsynManager;
 
 std::mutex g_instanceLock;
 std::atomic<AsynManager*> g_instance{nullptr};
@@ -64,46 +63,46 @@ SessionTimer* AsynManager::GetSessionTimer(uint32_t sid) {
 }
 
 uint32_t AsynManager::Init(uint32_t workerCount) {
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 1。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 1。");
   if (m_state.load() != Distroy) {
-    Log::writeError(AsynLogCategory, kSub, "AsynManager 初始化失败，系统状态不是Distroy，当前状态是%d。",
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 初始化失败，系统状态不是Distroy，当前状态是%d。",
                     static_cast<int>(m_state.load()));
     return Asyn_NotDistroy;
   }
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 2。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 2。");
   if (m_wsaStarted == 0) {
-    Log::writeError(AsynLogCategory, kSub, "AsynManager ::WSAStartup启动失败。");
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager ::WSAStartup启动失败。");
     return Asyn_WsaFailed;
   }
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 3。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 3。");
   if (!m_cpc.Init()) {
-    Log::writeError(AsynLogCategory, kSub, "AsynManager 初始化失败，完成端口初始化失败。");
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 初始化失败，完成端口初始化失败。");
     return Asyn_PortFailed;
   }
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 4。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 4。");
   if (!CreateComputeWorkers(workerCount)) {
     RemoveWorkers(true);
     m_cpc.Destroy();
-    Log::writeError(AsynLogCategory, kSub, "AsynManager 初始化失败，创建工作线程失败。");
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 初始化失败，创建工作线程失败。");
     return Asyn_WorkersFailed;
   }
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 5。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 5。");
   if (!m_tcp->Init()) {
     m_cpc.Destroy();
     RemoveWorkers(false);
-    Log::writeError(AsynLogCategory, kSub, "AsynManager 初始化失败，TcpIOProcessor初始化失败。");
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 初始化失败，TcpIOProcessor初始化失败。");
     return Asyn_TcpFailed;
   }
-  Log::writeError(AsynLogCategory, kSub, "AsynManager 6。");
+  Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 6。");
   if (!m_udp->Init()) {
     m_tcp->Destroy();
     m_cpc.Destroy();
     RemoveWorkers(false);
-    Log::writeError(AsynLogCategory, kSub, "AsynManager 初始化失败，UDPIOProcessor初始化失败。");
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 初始化失败，UDPIOProcessor初始化失败。");
     return Asyn_UdpFailed;
   }
   m_state.store(Inited);
-  Log::writeMessage(AsynLogCategory, kSub, "AsynManager 初始化成功!");
+  Log::writeMessage(AsynLogCategory, kLogAsynManager, "AsynManager 初始化成功!");
   return Asyn_OK;
 }
 
@@ -114,12 +113,12 @@ bool AsynManager::CreateComputeWorkers(uint32_t n) {
   for (uint32_t i = 0; i < n; ++i) {
     ComputeWorker* worker = new (std::nothrow) ComputeWorker();
     if (worker == nullptr) {
-      Log::writeError(AsynLogCategory, kSub, "AsynManager::CreateComputeWorkers() 工作线程创建失败。");
+      Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager::CreateComputeWorkers() 工作线程创建失败。");
       return false;
     }
     if (!worker->Run()) {
       delete worker;
-      Log::writeError(AsynLogCategory, kSub, "AsynManager::CreateComputeWorkers() 工作线程Run()失败");
+      Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager::CreateComputeWorkers() 工作线程Run()失败");
       return false;
     }
     TzAutoLock g(&m_workersLock);
@@ -129,7 +128,7 @@ bool AsynManager::CreateComputeWorkers(uint32_t n) {
       // Not listed, so nobody would stop it: stop it here.
       worker->ForceStop();
       ComputeWorker::Dispose(worker);
-      Log::writeError(AsynLogCategory, kSub, "AsynManager::CreateComputeWorkers() 工作线程创建失败。");
+      Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager::CreateComputeWorkers() 工作线程创建失败。");
       return false;
     }
   }
@@ -148,7 +147,7 @@ void AsynManager::RemoveWorkers(bool forced) {
       m_workers.erase(m_workers.begin());
     }
     if (worker == nullptr) {
-      Log::writeError(AsynLogCategory, kSub, "AsynManager 关闭工作线程过程中发现队列中有NULL指针");
+      Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager 关闭工作线程过程中发现队列中有NULL指针");
       continue;
     }
     if (forced) {
@@ -170,13 +169,13 @@ uint32_t AsynManager::Start() {
   m_tcp->Start();
   m_udp->Start();
   m_state.store(Running);
-  Log::writeMessage(AsynLogCategory, kSub, "AsynManager::Start() 成功");
+  Log::writeMessage(AsynLogCategory, kLogAsynManager, "AsynManager::Start() 成功");
   return Asyn_OK;
 }
 
 uint32_t AsynManager::Stop() {
   if (m_state.load() != Running) {
-    Log::writeWarning(AsynLogCategory, kSub, "AsynManager::Stop() 已经停止。");
+    Log::writeWarning(AsynLogCategory, kLogAsynManager, "AsynManager::Stop() 已经停止。");
     return Asyn_BadState;
   }
   m_state.store(Stopping);
@@ -191,7 +190,7 @@ uint32_t AsynManager::Stop() {
   m_sessionMap.TerminateAll();
   m_cpc.WaitIdle();
   m_state.store(Inited);
-  Log::writeMessage(AsynLogCategory, kSub, "AsynManager::Stop() 成功。");
+  Log::writeMessage(AsynLogCategory, kLogAsynManager, "AsynManager::Stop() 成功。");
   return Asyn_OK;
 }
 
@@ -202,14 +201,14 @@ void AsynManager::Destroy() {
   m_udp->Destroy();
   m_cpc.Destroy();  // every worker leaves its loop
   RemoveWorkers(false);
-  Log::writeMessage(AsynLogCategory, kSub, "AsynManager::Destroy() 成功。");
+  Log::writeMessage(AsynLogCategory, kLogAsynManager, "AsynManager::Destroy() 成功。");
 }
 
 uint32_t AsynManager::PostMsg(uint32_t destSid, uint32_t msgId, const void* msgData, uint32_t dataLen,
                               bool isShared) {
   if (m_state.load() != Running) return Asyn_NotRunning;
   if ((msgData == nullptr) != (dataLen == 0)) {
-    Log::writeError(AsynLogCategory, kSub, "AsynManager::PostMsg() destSid = %u 输入参数msgData和dataLen不匹配。",
+    Log::writeError(AsynLogCategory, kLogAsynManager, "AsynManager::PostMsg() destSid = %u 输入参数msgData和dataLen不匹配。",
                     destSid);
     return Asyn_ArgMismatch;
   }
@@ -225,7 +224,7 @@ uint32_t AsynManager::PostMsg(uint32_t destSid, uint32_t msgId, const void* msgD
 
   if (!isShared && msgData != nullptr) {
     if (dataLen > kMaxPostData) {
-      Log::writeError(AsynLogCategory, kSub,
+      Log::writeError(AsynLogCategory, kLogAsynManager,
                       "AsynManager::PostMsg() 给目标[destSid=%u] 投递的非共享数据过大，数据大小[%u]，系统允许的最大值[%u] ",
                       destSid, dataLen, kMaxPostData);
       delete msg;
@@ -305,11 +304,11 @@ bool AsynManager::InternalEventCallBack(const FrameworkEventRecord& record) {
 
   if (m_observer == nullptr) {
     if (tcp) {
-      Log::writeWarning(AsynLogCategory, kSub,
+      Log::writeWarning(AsynLogCategory, kLogAsynManager,
                         "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户未注册观察实例。事件类型:TCP默认监听错误,IP=%s,Port=%u",
                         text, port);
     } else {
-      Log::writeWarning(AsynLogCategory, kSub,
+      Log::writeWarning(AsynLogCategory, kLogAsynManager,
                         "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户未注册观察实例。事件类型:UDP默认端口错误,IP=%s,Port=%u",
                         text, port);
     }
@@ -323,11 +322,11 @@ bool AsynManager::InternalEventCallBack(const FrameworkEventRecord& record) {
     }
   } catch (...) {
     if (tcp) {
-      Log::writeError(AsynLogCategory, kSub,
+      Log::writeError(AsynLogCategory, kLogAsynManager,
                       "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户逻辑Catch()。事件类型:TCP默认监听错误,IP=%s,Port=%u",
                       text, port);
     } else {
-      Log::writeError(AsynLogCategory, kSub,
+      Log::writeError(AsynLogCategory, kLogAsynManager,
                       "AsynManager::InternalEventCallBack() 接收到异步框架内部事件通知，用户逻辑Catch()。事件类型:UDP默认端口错误,IP=%s,Port=%u",
                       text, port);
     }

@@ -13,8 +13,8 @@
 
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/SessionMap.h"
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/SubScribeEventCallBack.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/Tzautolock.h"
 
@@ -100,13 +100,13 @@ class AsynManager {
   SessionMap m_sessionMap;
   TCPIOProcessor* m_tcp = nullptr;
   UDPIOProcess* m_udp = nullptr;
-  SubScribeEventCallBack* m_observer = nullptr;  // guarded by m_lock
+  SubScribeEventCallBack* m_observer TZ_GUARDED_BY(m_lock) = nullptr;
   TzLock m_lock;
   std::atomic<uint32_t> m_state{Distroy};  // read without a lock
   TzSptr<TzQuickTimer> m_quickTimer;
   SessionTimer m_sessionTimers[2];
   CompletationPortControler m_cpc;
-  std::vector<ComputeWorker*> m_workers;  // guarded by m_workersLock
+  std::vector<ComputeWorker*> m_workers TZ_GUARDED_BY(m_workersLock);
   TzLock m_workersLock;
   uint8_t m_wsaStarted = 0;
 };

@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/SocketItem.h"
@@ -10,7 +11,6 @@
 #include "asynmodel/net/UDPIOData.h"
 #include "platform/clock.h"
 #include "platform/system.h"
-#include "tzhelper/QosLog.h"
 
 namespace AsynModel {
 
@@ -18,7 +18,9 @@ namespace {
 
 constexpr uint32_t kAcceptStreamBytes = 72;
 
-bool Started(int err) { return err == plat::kSockOk || err == plat::kSockIoPending; }
+// A started operation's result: true when its completion will come through
+// the port (at once or later), false when the call failed and none will.
+bool CompletionWillCome(int err) { return err == plat::kSockOk || err == plat::kSockIoPending; }
 
 }  // namespace
 
@@ -71,101 +73,79 @@ bool CompletationPortControler::Associate(SOCKET_ITEM* item) {
 // Thread contract: any thread. Ownership: see the header (the item reference
 // stays with the operation on 0 only).
 uint32_t CompletationPortControler::Send(SOCKET_ITEM* item, PerIO* perio, void* buffer, uint32_t length) {
-  if (!m_port.IsOpen()) return CPC_Closed;
-  if (item == nullptr || perio == nullptr || buffer == nullptr || length > kMaxIoLength) return CPC_BadArgs;
-  perio->ZeroOverlapped();
-  if (!Admit()) return CPC_Closed;
-
-  const bool tcp = perio->kind == PerIO_TCP && perio->operation == TCP_IO_SEND;
-  const bool udp = perio->kind == PerIO_UDP && perio->operation == UdpOp_Send;
-  if (!tcp && !udp) {
-    ReleaseAdmission();
-    Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Send()失败，发送的不能识别的类型的PerIO。");
-    return CPC_WrongPerIO;
-  }
-
-  item->AddRef();
-  int err = -1;  // an invalid socket counts as a failed call
-  int64_t took = 0;
-  {
-    TzTokenGuard token(item->m_token);
-    const plat::Socket s = item->m_socket.load();
-    if (s != plat::kInvalidSocket) {
-      if (tcp) {
-        TCPIOData* io = static_cast<TCPIOData*>(perio);
-        io->bufLength = length;
-        io->bufPointer = static_cast<uint8_t*>(buffer);
-        const int64_t start = plat::NowMs();
-        err = m_port.StartSend(s, buffer, length, &perio->overlapped);
-        took = plat::NowMs() - start;
-      } else {
-        UDPIOData* io = static_cast<UDPIOData*>(perio);
-        err = m_port.StartSendTo(s, buffer, length, io->remote, &perio->overlapped);
-      }
-    }
-  }
-  // Slow calls go to standard output, not the log, so the notice stays cheap.
-  if (tcp && took >= kSlowSendRecvMs) {
-    std::printf("::WSASend被卡住,耗时%" PRId64 " SocketID:%u\r\n", took, item->m_sn);
-  }
-  if (Started(err)) return CPC_OK;
-
-  ReleaseAdmission();
-  item->Release();
-  Log::writeWarning(AsynLogCategory, kLogCompletionPort, "CompletationPortControler::Send WSASend失败，错误类型=%d。", err);
-  return udp && plat::IsDestinationError(err) ? CPC_BadDestination : CPC_SocketFailed;
+  return StartSocketIo(true, item, perio, buffer, length);
 }
 
 // Thread contract: any thread. Ownership as Send.
 uint32_t CompletationPortControler::Recv(SOCKET_ITEM* item, PerIO* perio, void* buffer, uint32_t length) {
+  return StartSocketIo(false, item, perio, buffer, length);
+}
+
+uint32_t CompletationPortControler::StartSocketIo(bool send, SOCKET_ITEM* item, PerIO* perio, void* buffer,
+                                                  uint32_t length) {
   if (!m_port.IsOpen()) return CPC_Closed;
   if (item == nullptr || perio == nullptr || buffer == nullptr || length > kMaxIoLength) return CPC_BadArgs;
   perio->ZeroOverlapped();
   if (!Admit()) return CPC_Closed;
 
   const bool tcp = perio->kind == PerIO_TCP &&
-                   (perio->operation == TCP_IO_RECV_H || perio->operation == TCP_IO_RECV_B);
-  const bool udp = perio->kind == PerIO_UDP && perio->operation == UdpOp_Recv;
+                   (send ? perio->operation == TCP_IO_SEND
+                         : (perio->operation == TCP_IO_RECV_H || perio->operation == TCP_IO_RECV_B));
+  const bool udp = perio->kind == PerIO_UDP && perio->operation == (send ? UdpOp_Send : UdpOp_Recv);
   if (!tcp && !udp) {
     ReleaseAdmission();
-    Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Recv()失败，发送的不能识别的类型的PerIO。");
+    Log::writeWarning(AsynLogCategory, kLogCompletionPort,
+                      send ? "完成端口Send()失败，发送的不能识别的类型的PerIO。"
+                           : "完成端口Recv()失败，发送的不能识别的类型的PerIO。");
     return CPC_WrongPerIO;
   }
 
   item->AddRef();
-  int err = -1;
   int64_t took = 0;
-  {
-    TzTokenGuard token(item->m_token);
-    const plat::Socket s = item->m_socket.load();
-    if (s != plat::kInvalidSocket) {
-      if (tcp) {
-        TCPIOData* io = static_cast<TCPIOData*>(perio);
-        io->bufLength = length;
-        io->bufPointer = static_cast<uint8_t*>(buffer);
-        const int64_t start = plat::NowMs();
-        err = m_port.StartRecv(s, buffer, length, &perio->overlapped);
-        took = plat::NowMs() - start;
-      } else {
-        UDPIOData* io = static_cast<UDPIOData*>(perio);
-        io->remoteLen = sizeof(plat::SockAddrIn);
-        err = m_port.StartRecvFrom(s, buffer, length, &io->remote, &io->remoteLen, &perio->overlapped);
-      }
+  const int err = StartOnSocket(send, tcp, item, perio, buffer, length, &took);
+  // Slow calls go to standard output, not the log, so the notice stays cheap.
+  if (tcp && took >= kSlowSendRecvMs) {
+    if (send) {
+      std::printf("::WSASend被卡住,耗时%" PRId64 " SocketID:%u\r\n", took, item->m_sn);
+    } else {
+      std::printf("::WSARecv被卡住,耗时%" PRId64 " TID:%u", took, plat::CurrentThreadId());
     }
   }
-  if (tcp && took >= kSlowSendRecvMs) {
-    std::printf("::WSARecv被卡住,耗时%" PRId64 " TID:%u", took, plat::CurrentThreadId());
-  }
-  if (Started(err)) return CPC_OK;
+  if (CompletionWillCome(err)) return CPC_OK;
 
   ReleaseAdmission();
   item->Release();
+  if (send) {
+    Log::writeWarning(AsynLogCategory, kLogCompletionPort, "CompletationPortControler::Send WSASend失败，错误类型=%d。", err);
+    return udp && plat::IsDestinationError(err) ? CPC_BadDestination : CPC_SocketFailed;
+  }
   if (tcp) {
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "TCP完成端口Recv()失败，错误类型=%d。", err);
   } else {
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "UDP完成端口Recv()失败，错误类型=%d。", err);
   }
   return CPC_SocketFailed;
+}
+
+int CompletationPortControler::StartOnSocket(bool send, bool tcp, SOCKET_ITEM* item, PerIO* perio, void* buffer,
+                                             uint32_t length, int64_t* took) {
+  TzTokenGuard token(item->m_token);
+  const plat::Socket s = item->m_socket.load();
+  if (s == plat::kInvalidSocket) return -1;  // an invalid socket counts as a failed call
+  if (!tcp) {
+    UDPIOData* io = static_cast<UDPIOData*>(perio);
+    if (send) return m_port.StartSendTo(s, buffer, length, io->remote, &perio->overlapped);
+    io->remoteLen = sizeof(plat::SockAddrIn);
+    return m_port.StartRecvFrom(s, buffer, length, &io->remote, &io->remoteLen, &perio->overlapped);
+  }
+  TCPIOData* io = static_cast<TCPIOData*>(perio);
+  io->bufLength = length;
+  io->bufPointer = static_cast<uint8_t*>(buffer);
+  const int64_t start = plat::NowMs();
+  const int err = send ? m_port.StartSend(s, buffer, length, &perio->overlapped)
+                       : m_port.StartRecv(s, buffer, length, &perio->overlapped);
+  *took = plat::NowMs() - start;
+  return err;
 }
 
 // Thread contract: any thread. The caller has bound the socket already.
@@ -193,7 +173,7 @@ bool CompletationPortControler::Connect(SOCKET_ITEM* item, const plat::SockAddrI
     } else {
       item->AddRef();  // travels with the operation
       err = m_port.StartConnect(s, *peer, &io->overlapped);
-      if (!Started(err)) item->Release();
+      if (!CompletionWillCome(err)) item->Release();
     }
   }
   if (err == -1) {
@@ -202,7 +182,7 @@ bool CompletationPortControler::Connect(SOCKET_ITEM* item, const plat::SockAddrI
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Connect()失败，试图用一个已经失效的Socket去Connect远端。");
     return false;
   }
-  if (!Started(err)) {
+  if (!CompletionWillCome(err)) {
     delete io;
     ReleaseAdmission();
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Connect()失败，调用ConnectEx失败，错误码=%d。", err);
@@ -243,12 +223,12 @@ bool CompletationPortControler::Accept(SOCKET_ITEM* listenItem) {
     } else {
       listenItem->AddRef();  // travels with the operation
       err = m_port.StartAccept(s, &io->overlapped);
-      if (!Started(err)) listenItem->Release();
+      if (!CompletionWillCome(err)) listenItem->Release();
     }
   }
   if (err == -1) {
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Accept()失败，试图在一个已经失效的Socket上Accept。");
-  } else if (!Started(err)) {
+  } else if (!CompletionWillCome(err)) {
     Log::writeWarning(AsynLogCategory, kLogCompletionPort, "完成端口Accept()失败，调用AcceptEx()失败,错误码=%d。", err);
   } else {
     return true;

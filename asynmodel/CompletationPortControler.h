@@ -101,6 +101,13 @@ class CompletationPortControler {
  private:
   // Workers of the manager that consume this port and still count as live.
   uint32_t LiveWorkers() const;
+  // Send and Recv: checks, admission, the start, and a refusal undone and
+  // logged. StartOnSocket starts the operation under the item's token and
+  // returns its error (-1 for a closed socket); *took is the time a TCP call
+  // took.
+  uint32_t StartSocketIo(bool send, SOCKET_ITEM* item, PerIO* perio, void* buffer, uint32_t length);
+  int StartOnSocket(bool send, bool tcp, SOCKET_ITEM* item, PerIO* perio, void* buffer, uint32_t length,
+                    int64_t* took);
 
   plat::CompletionPort m_port;
   std::atomic<int32_t> m_drainCount{kDrainSentinel};

@@ -30,7 +30,7 @@ std::atomic<uint32_t> g_parked{0};
 // Result codes of the processors' completion handlers.
 constexpr int kDeliverReceipt = 0;
 constexpr int kDeliverMessage = 1;
-constexpr int kHandled = 2;
+[[maybe_unused]] constexpr int kHandled = 2;
 
 // How long ForceStop lets one wake-up work before it sends another.
 constexpr int kWakeChecks = 50;

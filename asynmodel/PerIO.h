@@ -4,14 +4,13 @@
 #include <cstdint>
 
 #include "asynmodel/Event.h"
+#include "asynmodel/SessionPtr.h"
 #include "platform/completion_port.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "tzhelper/TzRefCounter.h"
 
 namespace AsynModel {
 
-class Session;
-typedef TzSptr<Session> SptrSession;
 
 enum PerIOKind : uint32_t {
   PerIO_UDP = 0,    // UDPIOData

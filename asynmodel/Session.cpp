@@ -1,6 +1,6 @@
 // Session life: ids, construction and destruction, the event list, Start and
 // Terminate, and the default handlers. Event dispatch is in
-// SessionDispatch.cpp, timers in SessionTimers.cpp.
+// SessionDispatch.cpp, timers in SessionTimerEvents.cpp.
 #include "asynmodel/Session.h"
 
 #include <mutex>
@@ -16,14 +16,13 @@ namespace AsynModel {
 
 namespace {
 
-constexpr uint32_t kSub = kLogSession;
 constexpr uint32_t kResidentExhausted = 0xFFFFFFFFu;
 
 // Constant-initialised, so they exist before any session is built, even one
 // built during static initialisation.
-std::mutex g_idLock;
-uint32_t g_sessionIDBase = 1;                                   // guarded by g_idLock
-uint32_t g_residentSessionIDBase = Session::kFirstResidentId;  // guarded by g_idLock
+TzLock g_idLock;
+uint32_t g_sessionIDBase TZ_GUARDED_BY(g_idLock) = 1;
+uint32_t g_residentSessionIDBase TZ_GUARDED_BY(g_idLock) = Session::kFirstResidentId;
 
 }  // namespace
 
@@ -37,16 +36,16 @@ struct Session::Node {
 // system makes one resident session; should the range ever run out, an
 // ordinary id is handed out instead, which keeps ids unique.
 uint32_t Session::AllocateId(uint32_t idKind) {
-  std::lock_guard<std::mutex> g(g_idLock);
+  TzAutoLock g(&g_idLock);
   if (idKind == 0 && g_residentSessionIDBase != kResidentExhausted) return g_residentSessionIDBase++;
   if (g_sessionIDBase < kFirstResidentId) return g_sessionIDBase++;
-  Log::writeMessage(AsynLogCategory, kSub, "Session 常驻SessionID使用折回！");
+  Log::writeMessage(AsynLogCategory, kLogSession, "Session 常驻SessionID使用折回！");
   g_sessionIDBase = 2;
   return 1;
 }
 
 void SetNextSessionIdForTest(uint32_t ordinary, uint32_t resident) {
-  std::lock_guard<std::mutex> g(g_idLock);
+  TzAutoLock g(&g_idLock);
   g_sessionIDBase = ordinary;
   g_residentSessionIDBase = resident;
 }
@@ -121,7 +120,7 @@ int32_t Session::Start(int32_t timeoutMs, bool alwaysPost) {
   }
   const uint32_t sid = m_sessionId;
   if (m_property.threadMode != ThreadMode_Serial && m_property.threadMode != ThreadMode_Parallel) {
-    Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::Start Session threadMode 属性非法,既非串行又非并行，直接Terminate。",
+    Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::Start Session threadMode 属性非法,既非串行又非并行，直接Terminate。",
                     sid);
     Terminate(Terminate_BadThreadMode);  // may free the session: no member access after it
     return -1;
@@ -138,7 +137,7 @@ int32_t Session::Start(int32_t timeoutMs, bool alwaysPost) {
     missing = "[SID:%u] Session::Start SessionMap获取为空，直接Terminate。";
   }
   if (missing != nullptr) {
-    Log::writeError(AsynLogCategory, kSub, missing, sid);
+    Log::writeError(AsynLogCategory, kLogSession, missing, sid);
     Terminate(Terminate_NoFramework);
     return -1;
   }
@@ -160,40 +159,40 @@ bool Session::StartWithManager(int32_t timeoutMs, bool alwaysPost) {
   if (findable) {
     if (!mgr->GetSessionMap()->Add(SptrSession(this))) {
       if (AsynDebugOn()) {
-        Log::writeDebug(AsynLogCategory, kSub,
+        Log::writeDebug(AsynLogCategory, kLogSession,
                         "[SID:%u] Session::Start本Session为可找寻Session，加入到SessionMap中失败，\t\t\t\t\t\t\tSessionMap可能没有Ennable，直接Terminate。",
                         sid);
       }
       return false;
     }
   } else if (AsynDebugOn()) {
-    Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Start本Session为不可找寻Session，不加入到SessionMap中。", sid);
+    Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Start本Session为不可找寻Session，不加入到SessionMap中。", sid);
   }
 
   Event start = Event::Make(sid, StartEvent, plat::NowMs());
   if (!alwaysPost && mgr->IsComputeWorkerThread(plat::CurrentThreadId())) {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Start当前执行线程是异步模型内部线程，直接调用OnEventArrived。",
+      Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Start当前执行线程是异步模型内部线程，直接调用OnEventArrived。",
                       sid);
     }
     if (OnEventArrived(start, SptrISender()) < 0) return false;
   } else {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Start当前执行线程不是异步模型内部线程，向完成端口PostLocalEvent。",
+      Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Start当前执行线程不是异步模型内部线程，向完成端口PostLocalEvent。",
                       sid);
     }
     if (mgr->GetCompletionPort()->PostLocalEvent(start, this, this) != CPC_OK) {
-      Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::Start向完成端口投递消息失败。", sid);
+      Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::Start向完成端口投递消息失败。", sid);
       return false;
     }
   }
 
   if (findable && timeoutMs != -1) {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Start需要设置超时Timer，调用SetTimer。", sid);
+      Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Start需要设置超时Timer，调用SetTimer。", sid);
     }
     if (!SetTimeoutTimer(static_cast<uint32_t>(timeoutMs))) {
-      Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::Start SetTimer失败，直接Terminate。", sid);
+      Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::Start SetTimer失败，直接Terminate。", sid);
       return false;
     }
   }
@@ -208,23 +207,23 @@ int32_t Session::Terminate(uint32_t reason) {
       TzAutoLock g(&m_lock);
       if (m_destroying.load() != 0) return 0;
       m_destroying.store(1);
-      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Terminate 开始调用OnTerminate。", sid);
+      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate 开始调用OnTerminate。", sid);
       OnTerminate(reason);
-      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Terminate 调用OnTerminate结束。", sid);
+      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate 调用OnTerminate结束。", sid);
       AsynManager* mgr = AsynManager::GetInstance();
       if (mgr == nullptr) {
-        Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::Terminate AsynManager 获取为空。", sid);
+        Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate AsynManager 获取为空。", sid);
       } else if (mgr->GetSessionMap() == nullptr) {
-        Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::Terminate SessionMap 获取为空。", sid);
+        Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate SessionMap 获取为空。", sid);
       } else {
         removed = mgr->GetSessionMap()->Remove(sid);
       }
     }
   } else {
     if (m_destroying.exchange(1) != 0) return 0;
-    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Terminate 开始调用OnTerminate。", sid);
+    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate 开始调用OnTerminate。", sid);
     OnTerminate(reason);
-    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::Terminate 调用OnTerminate结束。", sid);
+    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::Terminate 调用OnTerminate结束。", sid);
   }
   Release();  // the construction reference; may free the session
   return 0;

@@ -15,6 +15,7 @@
 #include "asynmodel/Event.h"
 #include "asynmodel/PeerAddress.h"
 #include "asynmodel/SessionProperty.h"
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/UserDataInfo.h"
 #include "asynmodel/net/ISender.h"
 #include "tzhelper/TzRefCounter.h"
@@ -127,8 +128,8 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
   int32_t SerialerExecuteProcess(Event& event, const SptrISender& sender, bool consumed);
   int32_t ParallelExecuteProcess(Event& event, const SptrISender& sender, bool startCall);
   // Callers hold m_lock (or are the destructor).
-  bool PushLocked(const Event& event, const SptrISender& sender);
-  bool PopLocked(EventListItem* out);
+  bool PushLocked(const Event& event, const SptrISender& sender) TZ_REQUIRES(m_lock);
+  bool PopLocked(EventListItem* out) TZ_REQUIRES(m_lock);
   // Ends a drain after a batch: gives up the session and posts a wake-up
   // for the rest. False (keep draining) when the list is empty or no
   // wake-up could be posted and the session could be taken back.
@@ -139,19 +140,19 @@ class Session : public PostMsgBaseSession, public TzRefCounterBase<Session> {
 
   SessionProperty m_property;
   TzLock m_lock;
-  Node* m_head = nullptr;  // guarded by m_lock
-  Node* m_tail = nullptr;
-  uint32_t m_count = 0;              // guarded by m_lock
-  uint32_t m_executingThreadId = 0;  // guarded by m_lock; serial mode: 0 when nobody owns the session
+  Node* m_head TZ_GUARDED_BY(m_lock) = nullptr;
+  Node* m_tail TZ_GUARDED_BY(m_lock) = nullptr;
+  uint32_t m_count TZ_GUARDED_BY(m_lock) = 0;
+  // Serial mode: 0 when nobody owns the session.
+  uint32_t m_executingThreadId TZ_GUARDED_BY(m_lock) = 0;
   std::atomic<int32_t> m_executingThreadCount{0};
   // Set under m_lock for findable sessions; read without it on the event path.
   std::atomic<uint8_t> m_destroying{0};
   std::atomic<uint8_t> m_wakePending{0};
   uint32_t m_sessionId = 0;
-  uint8_t m_isStartEvent = 0;  // guarded by m_lock
-  uint8_t m_started = 0;       // guarded by m_lock
+  uint8_t m_isStartEvent TZ_GUARDED_BY(m_lock) = 0;
+  uint8_t m_started TZ_GUARDED_BY(m_lock) = 0;
 };
-typedef TzSptr<Session> SptrSession;
 
 // Id counters (exposed for tests of the wrap-around).
 void SetNextSessionIdForTest(uint32_t ordinary, uint32_t resident);

@@ -12,7 +12,6 @@ namespace AsynModel {
 
 namespace {
 
-constexpr uint32_t kSub = kLogSession;
 
 }  // namespace
 
@@ -24,7 +23,7 @@ int32_t Session::OnEventArrived(Event& event, const SptrISender& sender) {
   if (event.kind == NotifyEvent) DropWakeUp();
   if (m_destroying.load() != 0) {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived Session处于销毁中，释放Event资源，直接返回。",
+      Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived Session处于销毁中，释放Event资源，直接返回。",
                       m_sessionId);
     }
     ReleaseEventResources(&event);
@@ -57,14 +56,14 @@ Session::CheckResult Session::CheckIsStartedProcess(Event& event, const SptrISen
   m_lock.Lock();
   if (m_isStartEvent != 0) {
     m_lock.Unlock();
-    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived退出CheckIsStartedProcess。", sid);
+    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived退出CheckIsStartedProcess。", sid);
     return Check_Continue;
   }
   if (event.kind != StartEvent) {
     if (event.kind != NotifyEvent) {
       PushLocked(event, sender);
     } else if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub,
+      Log::writeDebug(AsynLogCategory, kLogSession,
                       "[SID:%u] Session::OnEventArrived  \t\t\t\t\t判断出Session没有启动过，并且Event不是startEvent且是通知Event,\t\t\t\t\t则不将该Event push入eventlist中。",
                       sid);
     }
@@ -73,11 +72,11 @@ Session::CheckResult Session::CheckIsStartedProcess(Event& event, const SptrISen
   }
 
   if (AsynDebugOn()) {
-    Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived 判断出Session没有启动过event是启动命令。", sid);
+    Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived 判断出Session没有启动过event是启动命令。", sid);
   }
   if (m_property.threadMode == ThreadMode_Parallel) {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub,
+      Log::writeDebug(AsynLogCategory, kLogSession,
                       "[SID:%u] Session::OnEventArrived 判断出Session是并行Session，\t\t\t\t\t增加m_executingThreadCount正执行线程数。",
                       sid);
     }
@@ -95,7 +94,7 @@ Session::CheckResult Session::CheckIsStartedProcess(Event& event, const SptrISen
   m_lock.Lock();
   m_isStartEvent = 1;
   m_lock.Unlock();
-  if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived 将isStartEvent 赋值为 true", sid);
+  if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived 将isStartEvent 赋值为 true", sid);
   return Check_StartConsumed;
 }
 
@@ -116,7 +115,7 @@ int32_t Session::SerialerExecuteProcess(Event& event, const SptrISender& sender,
       if (!consumed) {
         PushLocked(event, sender);
         if (AsynDebugOn()) {
-          Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::SerialerExecuteProcess session有执行线程，把消息留下即可", sid);
+          Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::SerialerExecuteProcess session有执行线程，把消息留下即可", sid);
         }
       }
       m_lock.Unlock();
@@ -127,14 +126,14 @@ int32_t Session::SerialerExecuteProcess(Event& event, const SptrISender& sender,
       consumed = true;
       if (m_count != 0) {
         if (AsynDebugOn()) {
-          Log::writeDebug(AsynLogCategory, kSub,
+          Log::writeDebug(AsynLogCategory, kLogSession,
                           "[SID:%u] Session::OnEventArrived 当前执行线程携带Event不是StartEvent类型，如果eventList有数据，则将event push入eventlist中。",
                           sid);
         }
         PushLocked(event, sender);  // behind the older events
       } else {
         if (AsynDebugOn()) {
-          Log::writeDebug(AsynLogCategory, kSub,
+          Log::writeDebug(AsynLogCategory, kLogSession,
                           "[SID:%u] Session::OnEventArrived 当前执行线程携带Event不是StartEvent类型，如果eventList没有数据，则不用将event push入eventlist中。",
                           sid);
         }
@@ -151,11 +150,11 @@ int32_t Session::SerialerExecuteProcess(Event& event, const SptrISender& sender,
         return 0;
       }
       m_executingThreadId = tid;
-      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived 从Eventlist中取出Item。", sid);
+      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived 从Eventlist中取出Item。", sid);
     }
     m_lock.Unlock();
 
-    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived DispatchEvent。", sid);
+    if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived DispatchEvent。", sid);
     DispatchEvent(next);
     ++ran;
   }
@@ -190,7 +189,7 @@ int32_t Session::ParallelExecuteProcess(Event& event, const SptrISender& sender,
     }
     int32_t rc = 0;
     if (event.kind != NotifyEvent) {
-      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kSub, "[SID:%u] Session::OnEventArrived 直接执行DispatchEvent。", sid);
+      if (AsynDebugOn()) Log::writeDebug(AsynLogCategory, kLogSession, "[SID:%u] Session::OnEventArrived 直接执行DispatchEvent。", sid);
       EventListItem item;
       item.event = event;
       item.sender = sender;
@@ -214,14 +213,14 @@ int32_t Session::ParallelExecuteProcess(Event& event, const SptrISender& sender,
       return 0;
     }
     if (m_destroying.load() != 0) {
-      Log::writeWarning(AsynLogCategory, kSub,
+      Log::writeWarning(AsynLogCategory, kLogSession,
                         "[SID:%u] Session::OnEventArrived Session处于销毁中 m_executingThreadCount 减少，直接返回。", sid);
       m_executingThreadCount.fetch_sub(1);
       ReleaseEventResources(&item.event);
       return -1;
     }
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub,
+      Log::writeDebug(AsynLogCategory, kLogSession,
                       "[SID:%u] Session::OnEventArrived 执行完Start后，eventlist中存在未处理的消息，\t\t\t\t取出头一个消息进行处理。",
                       sid);
     }

@@ -35,8 +35,9 @@ enum SendCheck : uint32_t {
 constexpr uint32_t kMaxUdpBody = 2020;
 constexpr uint32_t kMaxTcpBody = 2064;
 
-// 0 when the framework can carry a send, else 9 or 12.
-uint32_t CheckManager() {
+// 0 when the framework can carry a send, else the refusal: 9 no manager,
+// 12 not running.
+uint32_t RefusalIfFrameworkNotRunning() {
   AsynManager* manager = AsynManager::GetInstanceIfExists();
   if (!manager) return Send_NoManager;
   if (manager->GetState() != Running) return Send_NotRunning;
@@ -85,7 +86,7 @@ uint32_t Session::PostMsg(const PeerAddress& dest, uint32_t destSid, uint32_t ms
                           uint32_t length, uint8_t reliable, uint32_t timeLimitMs,
                           uint32_t receiptMode, int32_t transport, UserDataInfo* userData,
                           uint32_t localIp, uint16_t localPort) {
-  if (uint32_t rc = CheckManager()) return rc;
+  if (uint32_t rc = RefusalIfFrameworkNotRunning()) return rc;
   // Nothing is allocated before the destination has been judged.
   if (dest.kind != 0 || !dest.Usable()) return Send_BadDestination;
   // Usable only through its TCP fields but sent over UDP: there is no UDP
@@ -128,7 +129,7 @@ uint32_t Session::PostMsg(const PeerAddress& dest, uint32_t destSid, uint32_t ms
 uint32_t Session::ReplyMsg(const SptrISender& sender, uint32_t destSid, uint32_t msgId, const void* data,
                            uint32_t length, uint8_t reliable, uint32_t timeLimitMs,
                            uint32_t receiptMode, UserDataInfo* userData) {
-  if (uint32_t rc = CheckManager()) return rc;
+  if (uint32_t rc = RefusalIfFrameworkNotRunning()) return rc;
   if (!sender) return Send_NoSender;
   const uint32_t type = sender->TransportType();
   if (type == Transport_UDP) {

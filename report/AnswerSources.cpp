@@ -2,7 +2,7 @@
 
 #include "platform/socket.h"
 #include "report/ReportCommands.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 #include "tzhelper/TzIpText.h"
 #include "tzhelper/TzWarnLimiter.h"
 

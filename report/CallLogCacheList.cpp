@@ -4,6 +4,7 @@
 #include <new>
 
 #include "platform/clock.h"
+#include "report/ReportLog.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzThread.h"
 

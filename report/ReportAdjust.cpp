@@ -57,33 +57,26 @@ void ReportCallInfoReqSession::NotifyAdjustToAgent(const report::AdjustNotify& n
   m_adjustLastDialog = n.Dialog;
   m_adjustLastPacketId = n.PacketId;
 
-  const int meetId = static_cast<int>(n.meetId), userId = static_cast<int>(n.UserId),
-            speakId = static_cast<int>(n.speakId);
-  if (n.speakId < report::kDownlinkSpeakIdBase) {
-    AdjustUplinkInfo info;
-    report::FillAdjustUplinkInfo(n, &info);
-    if (m_agentCallback) {
-      m_agentCallback(0, &info);
-      Log::writeWarning(FacadeLogCategory, FacadeLogSubType,
-                        "[Kelvarn]【Adjust】接收到LogReceiver的修改【上行】媒体通知并【回调Agent】,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
-                        meetId, userId, speakId, n.fecFirst, n.fecSecond, n.retrans);
-    } else {
-      Log::writeWarning(FacadeLogCategory, FacadeLogSubType,
-                        "[Kelvarn]【Adjust】接收到LogReceiver的修改【上行】媒体通知并【回调Agent】失败,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
-                        meetId, userId, speakId, n.fecFirst, n.fecSecond, n.retrans);
-    }
-    return;
-  }
-  AdjustDownlinkInfo info;
-  report::FillAdjustDownlinkInfo(n, &info);
-  if (m_agentCallback) {
-    m_agentCallback(1, &info);
-    Log::writeWarning(FacadeLogCategory, FacadeLogSubType,
-                      "[Kelvarn]【Adjust】接收到LogReceiver的修改【下行】媒体通知并【回调Agent】,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
-                      meetId, userId, speakId, n.fecFirst, n.fecSecond, n.retrans);
+  // The host gets kind 0 with the uplink record, or kind 1 with the downlink
+  // one; the line says which, and whether there was a callback to call.
+  static const char* const kLines[2][2] = {
+      {"[Kelvarn]【Adjust】接收到LogReceiver的修改【上行】媒体通知并【回调Agent】,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
+       "[Kelvarn]【Adjust】接收到LogReceiver的修改【上行】媒体通知并【回调Agent】失败,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d"},
+      {"[Kelvarn]【Adjust】接收到LogReceiver的修改【下行】媒体通知并【回调Agent】,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
+       "[Kelvarn]【Adjust】接收到LogReceiver的修改【下行】媒体通知并【回调Agent】失败,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d"},
+  };
+  const int kind = n.speakId < report::kDownlinkSpeakIdBase ? 0 : 1;
+  AdjustUplinkInfo uplink;
+  AdjustDownlinkInfo downlink;
+  void* record = &uplink;
+  if (kind == 0) {
+    report::FillAdjustUplinkInfo(n, &uplink);
   } else {
-    Log::writeWarning(FacadeLogCategory, FacadeLogSubType,
-                      "[Kelvarn]【Adjust】接收到LogReceiver的修改【下行】媒体通知并【回调Agent】失败,meetId:%d,UserId:%d,speakId:%d,Fec(%d:%d),reTrans:%d",
-                      meetId, userId, speakId, n.fecFirst, n.fecSecond, n.retrans);
+    report::FillAdjustDownlinkInfo(n, &downlink);
+    record = &downlink;
   }
+  if (m_agentCallback) m_agentCallback(kind, record);
+  Log::writeWarning(FacadeLogCategory, FacadeLogSubType, kLines[kind][m_agentCallback ? 0 : 1],
+                    static_cast<int>(n.meetId), static_cast<int>(n.UserId), static_cast<int>(n.speakId), n.fecFirst,
+                    n.fecSecond, n.retrans);
 }

@@ -7,24 +7,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "api/RouterAccessManager.h"
 #include "asynmodel/PostMsgContext.h"
 #include "platform/clock.h"
 #include "platform/socket.h"
 #include "report/RecordBacklog.h"
 #include "report/ReportCommands.h"
+#include "report/ReportLog.h"
 #include "report/SecureCommands.h"
-#include "tzhelper/QosLog.h"
+#include "report/SecureTransfer.h"
 #include "tzhelper/TzIpText.h"
 
 using AsynModel::PeerAddress;
 
 namespace {
-
-// Keys that SecureTransfer held at the last pacing decision. All bits set at
-// load, so the first tick does not count as "no key before". Touched only by
-// the pacing timer of the one report session.
-uint32_t g_lastPendingCount = 0xFFFFFFFFu;
 
 constexpr uint32_t kAckSilenceMs = 2000;
 constexpr uint32_t kAckPauseMs = 12000;
@@ -40,8 +35,10 @@ AsynModel::SessionProperty ReportSessionProperty() {
 
 }  // namespace
 
-ReportCallInfoReqSession::ReportCallInfoReqSession(uint32_t, uint32_t groupNum, VeltAdjustCallback callback)
+ReportCallInfoReqSession::ReportCallInfoReqSession(uint32_t, uint32_t groupNum, VeltAdjustCallback callback,
+                                                   IReportCoordinator& coordinator)
     : AsynModel::Session(ReportSessionProperty()),
+      m_coordinator(coordinator),
       m_agentCallback(callback),
       m_groupNum(groupNum),
       m_lastAckTick(plat::GetTickCount()),
@@ -108,8 +105,7 @@ int32_t ReportCallInfoReqSession::OnTimer(bool, uint16_t timerId, AsynModel::Use
 
 const PeerAddress* ReportCallInfoReqSession::ChooseDestination(const report::DestTrailer& trailer,
                                                                PeerAddress* scratch) {
-  RouterAccessManager* coordinator = RouterAccessManager::GetInstance();
-  const DirectRecverAddr::Value direct = coordinator->Direct().Get();
+  const report::FixedRecverAddr direct = m_coordinator.GetFixedRecverAddr();
   const PeerAddress* chosen = &m_currentServer;
   if (direct.port != 0) {
     m_currentServer.SetUdp(direct.ip, direct.port);
@@ -117,7 +113,7 @@ const PeerAddress* ReportCallInfoReqSession::ChooseDestination(const report::Des
     *scratch = PeerAddress();
     scratch->SetUdp(trailer.ip, trailer.port);
     PeerAddress converted;
-    if (coordinator->GetCovertRecverAddr(trailer.ip, trailer.port, &converted)) {
+    if (m_coordinator.GetCovertRecverAddr(trailer.ip, trailer.port, &converted)) {
       REPORT_LOG_WARN("[Kelvarn]获取LogReceiver服务器地址,地址转换:src:%s:%d,dst:%s:%d", trailer.ip,
                       trailer.port, converted.udp_ip, converted.udp_port);
       *scratch = converted;
@@ -140,7 +136,7 @@ uint32_t ReportCallInfoReqSession::SendUnreliable(const PeerAddress& dest, uint3
                                                   uint32_t timeLimitMs, uint32_t receiptMode) {
   uint32_t localIp = 0;
   uint16_t localPort = 0;
-  RouterAccessManager::GetInstance()->GetDefaultAddr(&localIp, &localPort);
+  m_coordinator.GetDefaultAddr(&localIp, &localPort);
   return PostMsg(dest, 0, msgId, data, length, 0, timeLimitMs, receiptMode, 3, nullptr, localIp, localPort);
 }
 
@@ -207,38 +203,38 @@ int32_t ReportCallInfoReqSession::OnSecureAckArrived(const uint8_t* data, uint32
   const size_t count = report::SerialCount(data, length);
   for (size_t i = 0; i < count; ++i) {
     m_lastAckTick = plat::GetTickCount();
-    RouterAccessManager::GetInstance()->Secure().Acknowledge(report::SerialAt(data, length, i));
+    m_coordinator.Secure().Acknowledge(report::SerialAt(data, length, i));
   }
   return 0;
 }
 
 int32_t ReportCallInfoReqSession::OnSendPacingTimer() {
   ArmTimer(Timer_SendPacing, kSendPacingMs);
-  SecureTransfer& secure = RouterAccessManager::GetInstance()->Secure();
+  SecureTransfer& secure = m_coordinator.Secure();
   const uint32_t now = plat::GetTickCount();
   const uint32_t elapsed = now - m_lastAckTick;
-  if (g_lastPendingCount == 0 && secure.KeyCount() >= 1) {
+  if (m_keysAtLastPacing == 0 && secure.KeyCount() >= 1) {
     // The first data after SecureTransfer held no key goes out at once.
     secure.SendPass();
-    g_lastPendingCount = secure.KeyCount();
+    m_keysAtLastPacing = secure.KeyCount();
     return 0;
   }
   if (elapsed > kAckSilenceMs) {
     // The server went quiet: pause, and after 12 s try again for 2 s.
     if (elapsed >= kAckPauseMs) m_lastAckTick = now;
     REPORT_LOG_DEBUG("[Travix][时间控制]服务器2s没给回应，休息10s再次发送");
-    g_lastPendingCount = secure.KeyCount();
+    m_keysAtLastPacing = secure.KeyCount();
     return -1;
   }
   REPORT_LOG_DEBUG("[Travix][时间控制]正常内容发送");
   secure.SendPass();
-  g_lastPendingCount = secure.KeyCount();
+  m_keysAtLastPacing = secure.KeyCount();
   return 0;
 }
 
 int32_t ReportCallInfoReqSession::OnSecureStatTimer() {
   ArmTimer(Timer_SecureStat, kSecureStatMs);
-  RouterAccessManager::GetInstance()->Secure().LogAndResetStatistics();
+  m_coordinator.Secure().LogAndResetStatistics();
   return 0;
 }
 
@@ -284,15 +280,14 @@ void ReportCallInfoReqSession::SetServerAddrList(const PeerAddress* addrs, uint3
   if (!usable) {
     REPORT_LOG_WARN("[Kelvarn]获取LogReceiver服务器地址无效%s：%d", first.udp_ip, first.udp_port);
   } else {
-    RouterAccessManager* coordinator = RouterAccessManager::GetInstance();
-    const DirectRecverAddr::Value direct = coordinator->Direct().Get();
+    const report::FixedRecverAddr direct = m_coordinator.GetFixedRecverAddr();
     if (direct.ip[0] != 0 && direct.port != 0) {
       first.SetUdp(direct.ip, direct.port);
       REPORT_LOG_WARN("[Kelvarn]从配置文件获取服务器地址 ip:%s,port:%d", first.udp_ip, first.udp_port);
     }
     m_currentServer = first;
     PeerAddress converted;
-    if (coordinator->GetCovertRecverAddr(m_currentServer.udp_ip, m_currentServer.udp_port, &converted)) {
+    if (m_coordinator.GetCovertRecverAddr(m_currentServer.udp_ip, m_currentServer.udp_port, &converted)) {
       REPORT_LOG_WARN("[Kelvarn]获取LogReceiver服务器地址,地址转换:src:%s:%d,dst:%s:%d", m_currentServer.udp_ip,
                       m_currentServer.udp_port, converted.udp_ip, converted.udp_port);
       first = converted;

@@ -21,6 +21,7 @@
 #include "report/FlowCounter.h"
 #include "report/LocalCommands.h"
 #include "report/ReportCallInfoContext.h"
+#include "report/ReportCoordinator.h"
 #include "report/ReportLogCommands.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "veltrane.h"
@@ -58,8 +59,10 @@ class ReportCallInfoReqSession : public AsynModel::Session,
   static constexpr uint32_t kStatisticsLogIndex = 100;
 
   // The first argument is not used; groupNum is the initial m_groupNum; the
-  // callback may be null. Arms timers 6, 4, 8 and 9.
-  ReportCallInfoReqSession(uint32_t unused, uint32_t groupNum, VeltAdjustCallback callback);
+  // callback may be null; the coordinator outlives the session. Arms timers
+  // 6, 4, 8 and 9.
+  ReportCallInfoReqSession(uint32_t unused, uint32_t groupNum, VeltAdjustCallback callback,
+                           IReportCoordinator& coordinator);
 
   int32_t OnMessage(uint32_t msgId, const uint8_t* data, uint32_t length, uint32_t srcSid,
                     const AsynModel::SptrISender& sender) override;
@@ -139,6 +142,8 @@ class ReportCallInfoReqSession : public AsynModel::Session,
                           uint32_t length, uint32_t timeLimitMs, uint32_t receiptMode);
   void ArmTimer(uint16_t id, uint32_t ms);
 
+  IReportCoordinator& m_coordinator;  // outlives the session
+
   // Media adjustment memory.
   uint32_t m_adjustLastPacketId = 0;
   uint32_t m_adjustLastDialog = 0;
@@ -171,6 +176,9 @@ class ReportCallInfoReqSession : public AsynModel::Session,
 
   report::SecureAckSources m_ackSources;  // where 1120 may come from
   uint32_t m_lastAckTick;
+  // Keys that SecureTransfer held at the last pacing decision. All bits set
+  // at first, so the first tick does not count as "no key before".
+  uint32_t m_keysAtLastPacing = 0xFFFFFFFFu;
   uint32_t m_lastEmptyLogTick;
   uint32_t m_meetId = 0;  // printed in the flow line; nothing assigns it
 

@@ -19,6 +19,7 @@
 #include "platform/socket.h"
 #include "report/ReportCallInfoReqSession.h"
 #include "report/ReportCommands.h"
+#include "report/ReportLog.h"
 #include "tzhelper/QosLog.h"
 #include "tzhelper/TzRandom.h"
 

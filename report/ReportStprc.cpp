@@ -4,14 +4,14 @@
 // is more than 24 hours old. The config directory message lives here too.
 #include <cstring>
 
-#include "report/ReportCallInfoReqSession.h"
-#include "report/ReportCommands.h"
-#include "report/StprcCommands.h"
 #include "asynmodel/PostMsgContext.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
-#include "tzhelper/TzQuickTimer.h"
+#include "report/ReportCallInfoReqSession.h"
+#include "report/ReportCommands.h"
+#include "report/ReportLog.h"
+#include "report/StprcCommands.h"
 #include "tzhelper/TzIpText.h"
+#include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/TzWarnLimiter.h"
 
 using AsynModel::PeerAddress;

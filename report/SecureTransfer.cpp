@@ -9,16 +9,17 @@
 #include <utility>
 
 #include "platform/clock.h"
-#include "tzhelper/TzWireBytes.h"
-#include "tzhelper/QosLog.h"
+#include "report/ReportLog.h"
 #include "tzhelper/TzIntervalGate.h"
+#include "tzhelper/TzWireBytes.h"
 
 // Made by CreateKey; the host holds its address. Destroyed only once the key
 // has been released and its queue is empty (or with its SecureTransfer).
 struct SecureTransfer::KeyHandle {
   uint32_t words[5];             // as the host gave them
   uint32_t key_id;
-  bool released;                 // guarded by owner->m_lock
+  // Under owner->m_lock, which the analysis cannot name through a handle.
+  bool released;
   const SecureTransfer* owner;
 };
 
@@ -72,6 +73,11 @@ KeyWords ReadKeyWords(const uint8_t* block, size_t len) {
 }  // namespace
 
 SecureTransfer::SecureTransfer(PacketSink sink) : m_sink(std::move(sink)) {}
+
+SecureTransfer::SecureTransfer(IReportCoordinator& coordinator)
+    : SecureTransfer([&coordinator](const uint8_t* data, uint32_t length) {
+        coordinator.ReportSecurePacket(data, length);
+      }) {}
 
 SecureTransfer::~SecureTransfer() {
   KeyRegistry& r = Registry();
@@ -172,12 +178,8 @@ int32_t SecureTransfer::PostPacket(SecureTransferKey key, const void* data, int3
   const uint32_t storedLen = len + static_cast<uint32_t>(report::kDestTrailerBytes);
   const KeyWords w = ReadKeyWords(block, len);
 
-  bool full = false;
-  bool logFull = false;
-  bool noMemory = false;
-  SecureTransferCacheFullCallback callback = nullptr;
-  uint32_t userValue = 0;
-  uint32_t cachedAtRefusal = 0;
+  CacheFullNote full;
+  bool queued = false;
   {
     // Held from the key check on, so that a send pass cannot retire the
     // handle between the check and the append.
@@ -195,65 +197,75 @@ int32_t SecureTransfer::PostPacket(SecureTransferKey key, const void* data, int3
       REPORT_LOG_ERROR("SecureTransfer数据包长度超过MTU最大值,返回错误");
       return -1;
     }
-
     const uint64_t limit = static_cast<uint64_t>(m_cacheSize) << 20;
     if (static_cast<uint64_t>(m_cachedBytes) + storedLen >= limit) {
-      full = true;
-      callback = m_cacheFullCallback;
-      userValue = m_userValue;
-      cachedAtRefusal = m_cachedBytes;
-      const uint32_t now = plat::GetTickCount();
-      try {
-        auto ins = m_cacheFull.emplace(handle->key_id, now);
-        if (ins.second) {
-          logFull = true;
-        } else {
-          ins.first->second = now;
-        }
-      } catch (const std::bad_alloc&) {
-        logFull = true;  // no episode could be noted; say so every time
-      }
+      NoteCacheFull(handle, &full);
     } else {
-      try {
-        // Prepared apart and spliced in last, so that a failed allocation
-        // leaves neither a half block nor an empty key entry behind.
-        BlockQueue one;
-        if (!m_spareBlocks.empty()) {
-          one.splice(one.begin(), m_spareBlocks, m_spareBlocks.begin());
-        } else {
-          one.emplace_back();
-        }
-        std::vector<uint8_t>& bytes = one.front().bytes;
-        bytes.resize(storedLen);
-        memcpy(bytes.data(), block, len);
-        report::WriteDestTrailer(ipField, port, bytes.data() + len);
-        KeyEntry& entry = m_keys[handle->key_id];
-        entry.handle = handle;
-        entry.blocks.splice(entry.blocks.end(), one);
-        m_cachedBytes += storedLen;
-        ++m_stats.recvCount;
-        m_stats.recvBytes += storedLen;
-      } catch (const std::bad_alloc&) {
-        noMemory = true;
-      }
+      queued = QueueBlock(handle, block, len, ipField, port);
     }
   }
 
-  if (full) {
+  if (full.refused) {
     // Outside m_lock: a host callback that posts or releases keys itself
     // must not deadlock.
-    if (callback != nullptr) callback(key, userValue);
-    if (logFull)
+    if (full.callback != nullptr) full.callback(key, full.userValue);
+    if (full.logLine)
       REPORT_LOG_ERROR(
           "SecureTransfer缓冲区满,添加数据包信息丢弃.cache=%u(B),key=%u-%u-%u-%u-%u,roletype=%u,index=%u,len=%d",
-          cachedAtRefusal, w.h0, w.h2, w.h3, w.h4, w.h5, w.roletype, w.index, length);
+          full.cachedBytes, w.h0, w.h2, w.h3, w.h4, w.h5, w.roletype, w.index, length);
     return -1;
   }
-  if (noMemory) {
+  if (!queued) {
     REPORT_LOG_ERROR("SecureTransfer创建数据包内存失败 ");
     return -1;
   }
   return 0;
+}
+
+void SecureTransfer::NoteCacheFull(KeyHandle* handle, CacheFullNote* note) {
+  note->refused = true;
+  note->callback = m_cacheFullCallback;
+  note->userValue = m_userValue;
+  note->cachedBytes = m_cachedBytes;
+  const uint32_t now = plat::GetTickCount();
+  try {
+    auto ins = m_cacheFull.emplace(handle->key_id, now);
+    if (ins.second) {
+      note->logLine = true;  // a new episode for this key
+    } else {
+      ins.first->second = now;
+    }
+  } catch (const std::bad_alloc&) {
+    note->logLine = true;  // no episode could be noted; say so every time
+  }
+}
+
+bool SecureTransfer::QueueBlock(KeyHandle* handle, const uint8_t* block, uint32_t len, const char* ipField,
+                                uint16_t port) {
+  const uint32_t storedLen = len + static_cast<uint32_t>(report::kDestTrailerBytes);
+  try {
+    // Prepared apart and spliced in last, so that a failed allocation
+    // leaves neither a half block nor an empty key entry behind.
+    BlockQueue one;
+    if (!m_spareBlocks.empty()) {
+      one.splice(one.begin(), m_spareBlocks, m_spareBlocks.begin());
+    } else {
+      one.emplace_back();
+    }
+    std::vector<uint8_t>& bytes = one.front().bytes;
+    bytes.resize(storedLen);
+    memcpy(bytes.data(), block, len);
+    report::WriteDestTrailer(ipField, port, bytes.data() + len);
+    KeyEntry& entry = m_keys[handle->key_id];
+    entry.handle = handle;
+    entry.blocks.splice(entry.blocks.end(), one);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  m_cachedBytes += storedLen;
+  ++m_stats.recvCount;
+  m_stats.recvBytes += storedLen;
+  return true;
 }
 
 int32_t SecureTransfer::ReleaseKey(SecureTransferKey key) {
@@ -353,60 +365,14 @@ bool SecureTransfer::ResendDue(uint32_t now, uint32_t quota, uint32_t* passCount
 }
 
 SecureTransfer::SentPacket* SecureTransfer::BuildPacket(uint32_t now) {
-  auto key = m_keys.begin();
-  while (key != m_keys.end() && key->second.blocks.empty()) {
-    KeyHandle* h = key->second.handle;
-    if (!h->released) {
-      ++key;
-      continue;
-    }
-    key = m_keys.erase(key);
-    RetireKey(h);
-  }
+  auto key = FirstKeyWithBlocks();
   if (key == m_keys.end()) return nullptr;
-
   ResendTable::node_type node;
-  if (!m_sparePackets.empty()) {
-    node = m_sparePackets.extract(m_sparePackets.begin());
-  } else {
-    try {
-      ResendTable one;
-      one.try_emplace(0);
-      node = one.extract(one.begin());
-    } catch (const std::bad_alloc&) {
-      return nullptr;  // the blocks stay queued for a later pass
-    }
-  }
+  if (!TakePacketNode(&node)) return nullptr;  // the blocks stay queued for a later pass
 
   SentPacket& p = node.mapped();
-  BlockQueue& q = key->second.blocks;
-  constexpr uint32_t kHeader = static_cast<uint32_t>(report::kBlockHeaderBytes);
-  constexpr uint32_t kEntryHead = static_cast<uint32_t>(report::kCombinedEntryHeadBytes);
-  constexpr uint32_t kTrailer = static_cast<uint32_t>(report::kDestTrailerBytes);
-  uint32_t length = 4;  // room for the serialnum
-  bool first = true;
-  while (!q.empty()) {
-    const std::vector<uint8_t>& stored = q.front().bytes;
-    const uint32_t blockLen = static_cast<uint32_t>(stored.size()) - kTrailer;
-    if (length + blockLen >= kMaxPacketBody) break;
-    const uint8_t* b = stored.data();
-    if (first) {
-      memcpy(p.bytes + length, b, kHeader);
-      length += kHeader;
-      first = false;
-    }
-    const uint32_t payloadLen = blockLen - kHeader;
-    memcpy(p.bytes + length, b + kHeader - 4, 4);  // the record word
-    wire::PutU16(p.bytes + length + 4, static_cast<uint16_t>(payloadLen));
-    memcpy(p.bytes + length + kEntryHead, b + kHeader, payloadLen);
-    length += kEntryHead + payloadLen;
-    const KeyWords w = ReadKeyWords(b, blockLen);
-    REPORT_LOG_DEBUG("SecureTransfer组合数据包信息,key=%u-%u-%u-%u-%u,roletype=%u,index=%u", w.h0, w.h2, w.h3,
-                     w.h4, w.h5, w.roletype, w.index);
-    m_cachedBytes -= static_cast<uint32_t>(stored.size());
-    RecycleBlock(q);
-  }
-  if (first) {
+  uint32_t length = PackBlocks(key->second.blocks, p.bytes);
+  if (length == 4) {
     // PostPacket refuses every block that could not open a packet, so this
     // does not happen; keep the node rather than send an empty packet.
     m_sparePackets.insert(std::move(node));
@@ -418,7 +384,7 @@ SecureTransfer::SentPacket* SecureTransfer::BuildPacket(uint32_t now) {
   // The destination given to PostPacket stays with the stored block: secured
   // packets always go to the session's current server.
   report::WriteDestTrailer(nullptr, 0, p.bytes + length);
-  length += kTrailer;
+  length += static_cast<uint32_t>(report::kDestTrailerBytes);
   p.length = length;
   p.tick = now;
   node.key() = serialnum;
@@ -428,6 +394,65 @@ SecureTransfer::SentPacket* SecureTransfer::BuildPacket(uint32_t now) {
   auto ins = m_resend.insert(std::move(node));
   REPORT_LOG_DEBUG("SecureTransfer组合包序列号=%u,数据长度=%u ", serialnum, length);
   return &ins.position->second;
+}
+
+SecureTransfer::KeyMap::iterator SecureTransfer::FirstKeyWithBlocks() {
+  auto key = m_keys.begin();
+  while (key != m_keys.end() && key->second.blocks.empty()) {
+    KeyHandle* h = key->second.handle;
+    if (!h->released) {
+      ++key;
+      continue;
+    }
+    key = m_keys.erase(key);
+    RetireKey(h);
+  }
+  return key;
+}
+
+bool SecureTransfer::TakePacketNode(ResendTable::node_type* node) {
+  if (!m_sparePackets.empty()) {
+    *node = m_sparePackets.extract(m_sparePackets.begin());
+    return true;
+  }
+  try {
+    ResendTable one;
+    one.try_emplace(0);
+    *node = one.extract(one.begin());
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
+}
+
+uint32_t SecureTransfer::PackBlocks(BlockQueue& q, uint8_t* out) {
+  constexpr uint32_t kHeader = static_cast<uint32_t>(report::kBlockHeaderBytes);
+  constexpr uint32_t kEntryHead = static_cast<uint32_t>(report::kCombinedEntryHeadBytes);
+  constexpr uint32_t kTrailer = static_cast<uint32_t>(report::kDestTrailerBytes);
+  uint32_t length = 4;  // room for the serialnum
+  bool first = true;
+  while (!q.empty()) {
+    const std::vector<uint8_t>& stored = q.front().bytes;
+    const uint32_t blockLen = static_cast<uint32_t>(stored.size()) - kTrailer;
+    if (length + blockLen >= kMaxPacketBody) break;
+    const uint8_t* b = stored.data();
+    if (first) {
+      memcpy(out + length, b, kHeader);  // the first block's header heads the packet
+      length += kHeader;
+      first = false;
+    }
+    const uint32_t payloadLen = blockLen - kHeader;
+    memcpy(out + length, b + kHeader - 4, 4);  // the record word
+    wire::PutU16(out + length + 4, static_cast<uint16_t>(payloadLen));
+    memcpy(out + length + kEntryHead, b + kHeader, payloadLen);
+    length += kEntryHead + payloadLen;
+    const KeyWords w = ReadKeyWords(b, blockLen);
+    REPORT_LOG_DEBUG("SecureTransfer组合数据包信息,key=%u-%u-%u-%u-%u,roletype=%u,index=%u", w.h0, w.h2, w.h3,
+                     w.h4, w.h5, w.roletype, w.index);
+    m_cachedBytes -= static_cast<uint32_t>(stored.size());
+    RecycleBlock(q);
+  }
+  return length;
 }
 
 void SecureTransfer::RetireKey(KeyHandle* handle) {

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "report/LocalCommands.h"
+#include "report/ReportCoordinator.h"
 #include "report/SecureCommands.h"
 #include "tzhelper/Tzautolock.h"
 #include "veltrane.h"
@@ -43,10 +44,10 @@ class SecureTransfer {
   // A key's cache-full episode ends once its last refusal is this old.
   static constexpr int32_t kCacheFullEpisodeMs = 10001;
 
-  // Production wiring: packets go to RouterAccessManager::ReportSecurePacket
-  // (defined apart, in SecureTransferSink.cpp, so that this class links
-  // without the coordinator).
-  SecureTransfer();
+  // Production wiring: packets go to the coordinator's ReportSecurePacket,
+  // which copies them into a message for the report session (so a packet may
+  // stay in the resend table). The coordinator outlives this object.
+  explicit SecureTransfer(IReportCoordinator& coordinator);
   // Packets go to sink (tests capture them here).
   explicit SecureTransfer(PacketSink sink);
   // Destroys the keys this object made; nobody may call in concurrently.
@@ -112,6 +113,15 @@ class SecureTransfer {
     uint8_t bytes[kMaxPacketBytes];
   };
   using ResendTable = std::map<uint32_t, SentPacket>;
+  using KeyMap = std::map<uint32_t, KeyEntry>;
+  // What a refusal for a full cache does once m_lock is released.
+  struct CacheFullNote {
+    bool refused = false;
+    bool logLine = false;  // the key's first refusal of an episode
+    SecureTransferCacheFullCallback callback = nullptr;
+    uint32_t userValue = 0;
+    uint32_t cachedBytes = 0;
+  };
 
   static KeyHandle* AsHandle(SecureTransferKey key) { return static_cast<KeyHandle*>(key); }
   // True when the registry knows this very handle (no dereference of a
@@ -126,6 +136,17 @@ class SecureTransfer {
   // Packs the lowest key with waiting blocks into a packet stored in the
   // resend table. Null when no key has data (or no memory for the packet).
   SentPacket* BuildPacket(uint32_t now) TZ_REQUIRES(m_lock);
+  // Its steps: the lowest key with blocks (retiring drained released keys on
+  // the way), a node for the packet, the blocks copied in (the length
+  // written, 4 when none fitted).
+  KeyMap::iterator FirstKeyWithBlocks() TZ_REQUIRES(m_lock);
+  bool TakePacketNode(ResendTable::node_type* node) TZ_REQUIRES(m_lock);
+  uint32_t PackBlocks(BlockQueue& q, uint8_t* out) TZ_REQUIRES(m_lock);
+  // PostPacket's two outcomes under m_lock: a refusal noted for its key's
+  // episode, or the block queued (false: no memory, nothing changed).
+  void NoteCacheFull(KeyHandle* handle, CacheFullNote* note) TZ_REQUIRES(m_lock);
+  bool QueueBlock(KeyHandle* handle, const uint8_t* block, uint32_t len, const char* ipField, uint16_t port)
+      TZ_REQUIRES(m_lock);
   void RetireKey(KeyHandle* handle) TZ_REQUIRES(m_lock);
   void RecycleBlock(BlockQueue& from) TZ_REQUIRES(m_lock);
   void RecyclePacket(ResendTable::iterator it) TZ_REQUIRES(m_lock);
@@ -139,7 +160,7 @@ class SecureTransfer {
   uint32_t m_bandwidth TZ_GUARDED_BY(m_lock) = 0;
   uint32_t m_cacheSize TZ_GUARDED_BY(m_lock) = 0;  // MiB
   uint32_t m_cachedBytes TZ_GUARDED_BY(m_lock) = 0;  // waiting blocks, 18 bytes each beside
-  std::map<uint32_t, KeyEntry> m_keys TZ_GUARDED_BY(m_lock);
+  KeyMap m_keys TZ_GUARDED_BY(m_lock);
   uint32_t m_uiSendQueueSize TZ_GUARDED_BY(m_lock) = kDefaultSendQueueSize;
   uint32_t m_resendInterval TZ_GUARDED_BY(m_lock) = kResendIntervalMs;
   bool m_resendTurn TZ_GUARDED_BY(m_lock) = true;  // one-packet passes alternate

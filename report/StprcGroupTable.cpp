@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "report/ReportLog.h"
 #include "tzhelper/TzWireBytes.h"
-#include "tzhelper/QosLog.h"
 
 namespace report {
 
@@ -53,7 +53,11 @@ uint32_t StprcGroupTable::Build(const StprcAddrEntry* entries, uint32_t count, V
                    [](const StprcAddrEntry& a, const StprcAddrEntry& b) {
                      return a.groupid < b.groupid;
                    });
+  StoreSorted(list, startup);
+  return stored_;
+}
 
+void StprcGroupTable::StoreSorted(const std::vector<StprcAddrEntry>& list, bool startup) {
   uint32_t groupindex = 0;
   uint32_t ninnerid = 0;
   uint32_t currentGroup = list.empty() ? 0 : list.front().groupid;
@@ -87,9 +91,7 @@ uint32_t StprcGroupTable::Build(const StprcAddrEntry* entries, uint32_t count, V
     ++ninnerid;
     ++stored_;
   }
-
   groups_ = std::min(groupindex + 1, MAX_STPRC_GROUP_NUM);
-  return stored_;
 }
 
 void StprcGroupTable::Store(uint32_t groupIndex, uint32_t innerId, const StprcAddrEntry& e) {

@@ -7,6 +7,7 @@
 // SetStpRc. Build writes report warnings (no lock of ours is held).
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "report/LocalCommands.h"
 #include "veltrane.h"
@@ -38,6 +39,8 @@ class StprcGroupTable {
   const uint8_t* Data() const { return image_; }
 
  private:
+  // Numbers the groups of a list sorted by groupid and stores what fits.
+  void StoreSorted(const std::vector<StprcAddrEntry>& list, bool startup);
   void Store(uint32_t groupIndex, uint32_t innerId, const StprcAddrEntry& e);
 
   uint8_t image_[kStprcTableBytes];

@@ -8,6 +8,9 @@ VELT_PACKAGES="g++ cmake make pkg-config libloki-dev libspdlog-dev libgtest-dev 
 # runtimes, plus what the core links.
 VELT_FUZZ_PACKAGES="clang libclang-rt-14-dev cmake make libloki-dev libspdlog-dev libboost-dev libenet-dev"
 
+# The thread-safety leg (scripts/thread_safety.sh): clang and what the library links.
+VELT_THREAD_SAFETY_PACKAGES="clang cmake make libloki-dev libspdlog-dev"
+
 # The demo and the soak run: the compiler, the two libraries the core links
 # and the two the tools use.
 VELT_DEMO_PACKAGES="g++ cmake make libloki-dev libspdlog-dev libcli11-dev nlohmann-json3-dev"

@@ -19,13 +19,12 @@
 
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/net/UDPResendContext.h"
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "tzhelper/Tzautolock.h"
 
 namespace AsynModel {
 
-class Session;
-typedef TzSptr<Session> SptrSession;
 
 class AliableUdpACKTable {
  public:

@@ -3,10 +3,10 @@
 #include <cassert>
 #include <cstring>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/Event.h"
 #include "asynmodel/UserDataInfo.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {

@@ -10,7 +10,7 @@ PeerFlightQuota::Slot* PeerFlightQuota::Find(const plat::SockAddrIn& peer) {
 }
 
 bool PeerFlightQuota::Acquire(const plat::SockAddrIn& peer) {
-  std::lock_guard<std::mutex> lock(m_mu);
+  TzAutoLock lock(&m_mu);
   Slot* slot = Find(peer);
   if (slot == nullptr) {
     for (Slot& s : m_slots) {
@@ -29,13 +29,13 @@ bool PeerFlightQuota::Acquire(const plat::SockAddrIn& peer) {
 }
 
 void PeerFlightQuota::Release(const plat::SockAddrIn& peer) {
-  std::lock_guard<std::mutex> lock(m_mu);
+  TzAutoLock lock(&m_mu);
   Slot* slot = Find(peer);
   if (slot != nullptr) --slot->count;
 }
 
 uint32_t PeerFlightQuota::InFlight(const plat::SockAddrIn& peer) {
-  std::lock_guard<std::mutex> lock(m_mu);
+  TzAutoLock lock(&m_mu);
   const Slot* slot = Find(peer);
   return slot ? slot->count : 0;
 }

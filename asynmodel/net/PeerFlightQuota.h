@@ -38,8 +38,8 @@ class PeerFlightQuota {
   };
   Slot* Find(const plat::SockAddrIn& peer);
 
-  std::mutex m_mu;
-  Slot m_slots[kSlots];  // guarded by m_mu
+  TzLock m_mu;
+  Slot m_slots[kSlots] TZ_GUARDED_BY(m_mu);
 };
 
 }  // namespace AsynModel

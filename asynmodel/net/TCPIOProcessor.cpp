@@ -6,12 +6,12 @@
 #include <cstdio>
 #include <vector>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/RWGuard.h"
 #include "platform/clock.h"
 #include "platform/sync.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 
 namespace AsynModel {

@@ -25,10 +25,10 @@
 #include <map>
 #include <mutex>
 
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/IOProcessor.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/TCPSocketItem.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzThread.h"
 #include "tzhelper/TzToken.h"
 #include "tzhelper/Tzautolock.h"

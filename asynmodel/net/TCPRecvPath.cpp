@@ -4,6 +4,7 @@
 // has been handed on) and accepted connections.
 #include <cstdint>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/Msg.h"
@@ -12,7 +13,6 @@
 #include "asynmodel/net/TCPSender.h"
 #include "asynmodel/net/TcpFrame.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzWireBytes.h"
 
 namespace AsynModel {

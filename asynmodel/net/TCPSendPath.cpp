@@ -17,12 +17,12 @@
 // lock, so a message gets at most one receipt.
 #include <cstdint>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/TCPIOProcessor.h"
 #include "asynmodel/net/TcpFrame.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 
 namespace AsynModel {

@@ -1,10 +1,10 @@
 #include "asynmodel/net/TCPSender.h"
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/TCPIOProcessor.h"
-#include "tzhelper/QosLog.h"
 
 namespace AsynModel {
 

@@ -8,6 +8,7 @@
 #pragma once
 #include <cstdint>
 
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/net/ISender.h"
 #include "asynmodel/net/TCPSocketItem.h"
 #include "tzhelper/TzMemAlloc.h"
@@ -19,7 +20,6 @@ class PostMsgContext;
 class Session;
 class TCPIOProcessor;
 typedef TzSptr<PostMsgContext> SptrPostMsgContext;
-typedef TzSptr<Session> SptrSession;
 
 enum TcpSenderResult : uint32_t {
   TcpSend_OK = 0,

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
@@ -16,7 +17,6 @@
 #include "asynmodel/net/UDPSender.h"
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/TzWarnLimiter.h"
 
@@ -146,75 +146,17 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
     return -1;
   }
 
-  TzToken& token = CreationToken(ip, port);
   SptrUdpSocketItem item;
   {
-    TzTokenGuard creation(token);
-    {
-      SharedRWGuard table(m_tableLock);
-      auto it = m_items.find(Key{ip, port});
-      if (it != m_items.end()) item = it->second;
-    }
+    // One creator per address: a second caller waits and then finds the entry.
+    TzTokenGuard creation(CreationToken(ip, port));
+    item = FindItem(ip, port);
     if (item) {
       if (out) *out = item;
       return 1;
     }
-
-    plat::Socket s = CreateANewUdpSocket(ip, port);
-    if (s == plat::kInvalidSocket) return -1;
-
-    const IpText text(ip);
-    item = SptrUdpSocketItem(new UDP_SOCKET_ITEM(s, ip, port, &m_cpc->Port()));
-    if (!item) {
-      plat::CloseSocket(s);
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 创建UDP_SOCKET_ITEM失败，IP=%s Port=%u.",
-                        text.text, static_cast<unsigned>(port));
-      return -1;
-    }
-
-    // When the system chose the port (and for (0, 0) the IP), the entry is
-    // known by what the socket is really bound to.
-    uint32_t keyIp = ip;
-    uint16_t keyPort = port;
-    plat::SockAddrIn bound{};
-    if (port == 0 && plat::GetSockName(s, &bound)) {
-      keyIp = plat::NetToHost32(bound.addrBe);
-      keyPort = plat::NetToHost16(bound.portBe);
-    }
-    item->m_localIp = keyIp;
-    item->m_localPort = keyPort;
-
-    // The system may grant less than asked; only the association decides.
-    plat::SetSocketBuffers(s, kSocketBufferBytes, kSocketBufferBytes);
-    if (!m_cpc->Associate(item.get())) {
-      item->CloseSocket();
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::FindSocketIfNotThenCreateNewOne() "
-                        "创建的UDP_SOCKET_ITEM和完成端口绑定失败，IP=%s Port=%u.",
-                        text.text, static_cast<unsigned>(port));
-      return -1;
-    }
-
-    bool closing = false;
-    try {
-      ExclusiveRWGuard table(m_tableLock);
-      closing = m_closing.load() != 0;
-      if (!closing) m_items[Key{keyIp, keyPort}] = item;
-    } catch (const std::bad_alloc&) {
-      item->CloseSocket();
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 创建UDP_SOCKET_ITEM失败，IP=%s Port=%u.",
-                        text.text, static_cast<unsigned>(port));
-      return -1;
-    }
-    if (closing) {
-      item->CloseSocket();
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 框架正在停止，不再创建Socket，IP=%s Port=%u.",
-                        text.text, static_cast<unsigned>(port));
-      return -1;
-    }
+    item = OpenItem(ip, port);
+    if (!item || !InsertItem(item, ip, port)) return -1;
   }
   const IpText keyText(item->m_localIp);
   Log::writeMessage(AsynLogCategory, kLogUdpProcessor,
@@ -232,6 +174,67 @@ int UDPIOProcess::FindSocketIfNotThenCreateNewOne(uint32_t ip, uint16_t port,
   }
   if (out) *out = item;
   return 2;
+}
+
+SptrUdpSocketItem UDPIOProcess::FindItem(uint32_t ip, uint16_t port) {
+  SharedRWGuard table(m_tableLock);
+  auto it = m_items.find(Key{ip, port});
+  return it != m_items.end() ? it->second : SptrUdpSocketItem();
+}
+
+SptrUdpSocketItem UDPIOProcess::OpenItem(uint32_t ip, uint16_t port) {
+  plat::Socket s = CreateANewUdpSocket(ip, port);
+  if (s == plat::kInvalidSocket) return SptrUdpSocketItem();
+
+  const IpText text(ip);
+  SptrUdpSocketItem item(new UDP_SOCKET_ITEM(s, ip, port, &m_cpc->Port()));
+  if (!item) {
+    plat::CloseSocket(s);
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                      "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 创建UDP_SOCKET_ITEM失败，IP=%s Port=%u.",
+                      text.text, static_cast<unsigned>(port));
+    return item;
+  }
+  // When the system chose the port (and for (0, 0) the IP), the entry is
+  // known by what the socket is really bound to.
+  item->m_localIp = ip;
+  item->m_localPort = port;
+  plat::SockAddrIn bound{};
+  if (port == 0 && plat::GetSockName(s, &bound)) {
+    item->m_localIp = plat::NetToHost32(bound.addrBe);
+    item->m_localPort = plat::NetToHost16(bound.portBe);
+  }
+
+  // The system may grant less than asked; only the association decides.
+  plat::SetSocketBuffers(s, kSocketBufferBytes, kSocketBufferBytes);
+  if (!m_cpc->Associate(item.get())) {
+    item->CloseSocket();
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                      "UDPIOProcess::FindSocketIfNotThenCreateNewOne() "
+                      "创建的UDP_SOCKET_ITEM和完成端口绑定失败，IP=%s Port=%u.",
+                      text.text, static_cast<unsigned>(port));
+    return SptrUdpSocketItem();
+  }
+  return item;
+}
+
+bool UDPIOProcess::InsertItem(const SptrUdpSocketItem& item, uint32_t ip, uint16_t port) {
+  const char* refusal = nullptr;
+  try {
+    ExclusiveRWGuard table(m_tableLock);
+    if (m_closing.load() != 0) {
+      refusal = "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 框架正在停止，不再创建Socket，IP=%s Port=%u.";
+    } else {
+      m_items[Key{item->m_localIp, item->m_localPort}] = item;
+    }
+  } catch (const std::bad_alloc&) {
+    refusal = "UDPIOProcess::FindSocketIfNotThenCreateNewOne() 创建UDP_SOCKET_ITEM失败，IP=%s Port=%u.";
+  }
+  if (refusal == nullptr) return true;
+  item->CloseSocket();
+  const IpText text(ip);
+  Log::writeWarning(AsynLogCategory, kLogUdpProcessor, refusal, text.text, static_cast<unsigned>(port));
+  return false;
 }
 
 uint32_t UDPIOProcess::SetDefaultIPPort(uint32_t ip, uint16_t port) {
@@ -385,25 +388,47 @@ uint32_t UDPIOProcess::SendMsg(const plat::SockAddrIn& remote, const SptrUdpSock
   return UnReliableSendMsg(remote, item, context, session);
 }
 
-uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
-                                         const SptrPostMsgContext& context, const SptrSession& session) {
-  SptrMemStream stream;
+uint32_t UDPIOProcess::BuildOrRefuse(const SendTexts& texts, const SptrPostMsgContext& context, bool reliable,
+                                     uint32_t sn, SptrMemStream* stream) {
   uint32_t total = 0;
-  const uint32_t built = BuildDataDatagram(context->m_msg, false, 0, &stream, &total);
+  const uint32_t built = BuildDataDatagram(context->m_msg, reliable, sn, stream, &total);
   if (built == UdpBuild_TooLarge) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::UnReliableSendMsg() 输入的用户数据过大[%u Byte],超过了系统规定的长度%u Byte.",
-                      total, kMaxDatagram);
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, texts.tooLarge, total, kMaxDatagram);
     return Udp_TooLarge;
   }
   if (built == UdpBuild_NoStream) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::UnReliableSendMsg() 创建MemStream失败");
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "%s", texts.noStream);
     return Udp_NoMemory;
   }
   if (built != UdpBuild_OK) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::UnReliableSendMsg() 序列化Msg失败");
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "%s", texts.serializeFailed);
     return Udp_SerializeFailed;
   }
+  return Udp_OK;
+}
+
+void UDPIOProcess::OnSendRefused(const SendTexts& texts, uint32_t rc, const SptrUdpSocketItem& item,
+                                 const plat::SockAddrIn& remote) {
+  if (rc == Udp_SocketFailed) {
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, texts.socketFailed, item->m_sn);
+    PopAndCloseSocketFromTheTable(item);
+  } else if (rc == Udp_BadDestination) {
+    OnSendFailed(texts.where, item.get(), remote, plat::LastSocketError());
+  }
+}
+
+uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
+                                         const SptrPostMsgContext& context, const SptrSession& session) {
+  static const SendTexts kTexts = {
+      "UnReliableSendMsg",
+      "UDPIOProcess::UnReliableSendMsg() 输入的用户数据过大[%u Byte],超过了系统规定的长度%u Byte.",
+      "UDPIOProcess::UnReliableSendMsg() 创建MemStream失败",
+      "UDPIOProcess::UnReliableSendMsg() 序列化Msg失败",
+      "UDPIOProcess::UnReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
+  };
+  SptrMemStream stream;
+  const uint32_t built = BuildOrRefuse(kTexts, context, false, 0, &stream);
+  if (built != Udp_OK) return built;
 
   UDPIOData* data = UDPIOData::Create(UdpOp_Send);
   if (!data) {
@@ -420,15 +445,7 @@ uint32_t UDPIOProcess::UnReliableSendMsg(const plat::SockAddrIn& remote, const S
   data->remote = remote;
   const uint32_t rc = m_cpc->Send(item.get(), data, stream->Buffer(), stream->DataLength());
   if (rc == 0) return Udp_OK;  // the record belongs to the port now
-
-  if (rc == Udp_SocketFailed) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::UnReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
-                      item->m_sn);
-    PopAndCloseSocketFromTheTable(item);
-  } else if (rc == Udp_BadDestination) {
-    OnSendFailed("UnReliableSendMsg", item.get(), remote, plat::LastSocketError());
-  }
+  OnSendRefused(kTexts, rc, item, remote);
   delete data;
   return rc;
 }

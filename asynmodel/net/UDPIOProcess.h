@@ -20,15 +20,16 @@
 #include <map>
 
 #include "asynmodel/Event.h"
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/AliableUdpACKTable.h"
 #include "asynmodel/net/IOProcessor.h"
 #include "asynmodel/net/PeerFlightQuota.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/UDPDuplicateFilter.h"
 #include "asynmodel/net/UDPIOData.h"
+#include "asynmodel/net/UDPResendContext.h"
 #include "asynmodel/net/UDPSocketItem.h"
 #include "platform/socket.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzToken.h"
 #include "tzhelper/Tzautolock.h"
 
@@ -103,6 +104,13 @@ class UDPIOProcess : public IOProcessor {
                                       bool allowUnboundDefault);
   // A bound, non-blocking socket, not yet associated; kInvalidSocket on failure.
   plat::Socket CreateANewUdpSocket(uint32_t ip, uint16_t port);
+  // The steps of a creation, under the address's creation token: the table
+  // entry if one exists; a new entry with its socket bound and associated
+  // (null, logged, on failure); its insertion (false, logged and closed,
+  // when the framework is stopping or memory is short).
+  SptrUdpSocketItem FindItem(uint32_t ip, uint16_t port);
+  SptrUdpSocketItem OpenItem(uint32_t ip, uint16_t port);
+  bool InsertItem(const SptrUdpSocketItem& item, uint32_t ip, uint16_t port);
 
   // Sending (from UDPSender). Ownership: context, session and item stay the
   // caller's; on 0 the I/O record holds its own references until the
@@ -172,6 +180,30 @@ class UDPIOProcess : public IOProcessor {
   // A send that failed: a destination error fails alone (one rate-limited
   // line), any other error closes the socket. err is a SocketError.
   void OnSendFailed(const char* where, UDP_SOCKET_ITEM* item, const plat::SockAddrIn& remote, int err);
+  // The texts of one send path's refusals (they differ by path).
+  struct SendTexts {
+    const char* where;         // the path's name, for OnSendFailed
+    const char* tooLarge;      // %u total, %u limit
+    const char* noStream;
+    const char* serializeFailed;
+    const char* socketFailed;  // %u the entry's sn
+  };
+  // The datagram of context's Msg (with sn when reliable) into *stream; 0 or
+  // the refusal, logged.
+  static uint32_t BuildOrRefuse(const SendTexts& texts, const SptrPostMsgContext& context, bool reliable,
+                                uint32_t sn, SptrMemStream* stream);
+  // After the controller refused a send with rc: closes the entry whose
+  // socket failed, or notes a refused destination.
+  void OnSendRefused(const SendTexts& texts, uint32_t rc, const SptrUdpSocketItem& item,
+                     const plat::SockAddrIn& remote);
+  // Reliable steps: a flight slot and resend context for sn (null, logged,
+  // when the peer has too many in flight or memory is short), and the sn's
+  // entry in m_ackTable (false, logged, when refused).
+  SptrUDPResendContext TakeResendSlot(const plat::SockAddrIn& remote, uint32_t sn,
+                                      const SptrPostMsgContext& context, const SptrUdpSocketItem& item,
+                                      uint32_t* refusal);
+  bool PushAckEntry(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session,
+                    const SptrUDPResendContext& resend);
   // A reply sender for a received datagram; null when none can be made.
   static SptrISender MakeReplySender(UDP_SOCKET_ITEM* item, const plat::SockAddrIn& source);
 

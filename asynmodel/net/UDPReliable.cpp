@@ -5,6 +5,7 @@
 //
 // Read top to bottom, this file is the whole life of one reliable datagram:
 //   ReliableSendMsg      build, push into m_ackTable, first transmission
+//                        (TakeResendSlot, PushAckEntry: its two steps)
 //   AliableSendFinish    a transmission completed: wait for the ACK or finish
 //   SetTheReSendTimer    how long to wait, and when to give up
 //   OnReSendTimeOut      no ACK in time: transmit again, or finish with 4
@@ -19,6 +20,7 @@
 // last completion or time-out that touches it has run.
 #include <cstdint>
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/CompletationPortControler.h"
 #include "asynmodel/Session.h"
 #include "asynmodel/net/Msg.h"
@@ -26,7 +28,6 @@
 #include "asynmodel/net/UDPResendContext.h"
 #include "asynmodel/net/UdpDatagram.h"
 #include "platform/clock.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "tzhelper/TzWarnLimiter.h"
 
@@ -46,47 +47,22 @@ uint32_t RecordSn(const UDPIOData* data) {
 
 uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const SptrUdpSocketItem& item,
                                        const SptrPostMsgContext& context, const SptrSession& session) {
+  static const SendTexts kTexts = {
+      "ReliableSendMsg",
+      "UDPIOProcess::ReliableSendMsg() 输入的用户数据过大[%u Byte],超过了系统规定的长度%u Byte.",
+      "UDPIOProcess::ReliableSendMsg() 分配MemStream空间失败.",
+      "UDPIOProcess::ReliableSendMsg() 序列化Msg失败.",
+      "UDPIOProcess::ReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
+  };
   // Taken before any check, so a refused send uses up its sn.
   const uint32_t sn = NextSn();
-
   SptrMemStream stream;
-  uint32_t total = 0;
-  const uint32_t built = BuildDataDatagram(context->m_msg, true, sn, &stream, &total);
-  if (built == UdpBuild_TooLarge) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::ReliableSendMsg() 输入的用户数据过大[%u Byte],超过了系统规定的长度%u Byte.",
-                      total, kMaxDatagram);
-    return Udp_TooLarge;
-  }
-  if (built == UdpBuild_NoStream) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ReliableSendMsg() 分配MemStream空间失败.");
-    return Udp_NoMemory;
-  }
-  if (built != UdpBuild_OK) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ReliableSendMsg() 序列化Msg失败.");
-    return Udp_SerializeFailed;
-  }
+  const uint32_t built = BuildOrRefuse(kTexts, context, true, sn, &stream);
+  if (built != Udp_OK) return built;
 
-  if (!m_flightQuota.Acquire(remote)) {
-    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess reliable send over the peer cap");
-    if (limiter.Admit()) {
-      char text[16] = {};
-      plat::InetNtoa(remote.addrBe, text);
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::ReliableSendMsg() 发往%s:%u的可靠数据已有%u个未确认,拒绝发送.", text,
-                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), PeerFlightQuota::kMaxPerPeer);
-    }
-    return Udp_PeerBusy;
-  }
-  SptrUDPResendContext resend(
-      UDPResendContext::Create(sn, plat::NowMs(), context->m_timeLimitMs, item));
-  if (!resend) {
-    m_flightQuota.Release(remote);
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::ReliableSendMsg() 创建SptrUDPResendContext失败.");
-    return Udp_NoMemory;
-  }
-  resend->HoldQuota(&m_flightQuota, remote);
+  uint32_t refusal = Udp_OK;
+  SptrUDPResendContext resend = TakeResendSlot(remote, sn, context, item, &refusal);
+  if (!resend) return refusal;
   UDPIOData* data = UDPIOData::Create(UdpOp_Send);
   if (!data) {
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess::ReliableSendMsg() 创建UDPIOData失败.");
@@ -105,34 +81,61 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
 
   // In the table before the first transmission: an ACK may beat the send
   // completion back.
-  const int pushed = m_ackTable.Push(sn, context, session, resend);
-  if (pushed != 0) {
-    if (pushed == -1) {
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::ReliableSendMsg() m_ackTable.push 失败：已经存在");
-    } else {
-      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                        "UDPIOProcess::ReliableSendMsg() m_ackTable.push 失败：队列太大，拒绝服务");
-    }
+  if (!PushAckEntry(sn, context, session, resend)) {
     delete data;
     return Udp_AckPushFailed;
   }
 
   const uint32_t rc = m_cpc->Send(item.get(), data, stream->Buffer(), stream->DataLength());
   if (rc == 0) return Udp_OK;  // the record belongs to the port now
-
-  if (rc == Udp_SocketFailed) {
-    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
-                      "UDPIOProcess::ReliableSendMsg() 由于相应的SocketItem[sn=%u]失效发送PerIO失败,SocketItem被删除.",
-                      item->m_sn);
-    PopAndCloseSocketFromTheTable(item);
-  } else if (rc == Udp_BadDestination) {
-    OnSendFailed("ReliableSendMsg", item.get(), remote, plat::LastSocketError());
-  }
+  OnSendRefused(kTexts, rc, item, remote);
   // The caller has the code; a send that never started gets no receipt.
   m_ackTable.Erase(sn);
   delete data;
   return rc;
+}
+
+SptrUDPResendContext UDPIOProcess::TakeResendSlot(const plat::SockAddrIn& remote, uint32_t sn,
+                                                  const SptrPostMsgContext& context,
+                                                  const SptrUdpSocketItem& item, uint32_t* refusal) {
+  if (!m_flightQuota.Acquire(remote)) {
+    static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess reliable send over the peer cap");
+    if (limiter.Admit()) {
+      char text[16] = {};
+      plat::InetNtoa(remote.addrBe, text);
+      Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                        "UDPIOProcess::ReliableSendMsg() 发往%s:%u的可靠数据已有%u个未确认,拒绝发送.", text,
+                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), PeerFlightQuota::kMaxPerPeer);
+    }
+    *refusal = Udp_PeerBusy;
+    return SptrUDPResendContext();
+  }
+  SptrUDPResendContext resend(
+      UDPResendContext::Create(sn, plat::NowMs(), context->m_timeLimitMs, item));
+  if (!resend) {
+    m_flightQuota.Release(remote);
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                      "UDPIOProcess::ReliableSendMsg() 创建SptrUDPResendContext失败.");
+    *refusal = Udp_NoMemory;
+    return resend;
+  }
+  // From here the context gives the slot back when it ends.
+  resend->HoldQuota(&m_flightQuota, remote);
+  return resend;
+}
+
+bool UDPIOProcess::PushAckEntry(uint32_t sn, const SptrPostMsgContext& context, const SptrSession& session,
+                                const SptrUDPResendContext& resend) {
+  const int pushed = m_ackTable.Push(sn, context, session, resend);
+  if (pushed == 0) return true;
+  if (pushed == -1) {
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                      "UDPIOProcess::ReliableSendMsg() m_ackTable.push 失败：已经存在");
+  } else {
+    Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
+                      "UDPIOProcess::ReliableSendMsg() m_ackTable.push 失败：队列太大，拒绝服务");
+  }
+  return false;
 }
 
 int UDPIOProcess::AliableSendFinish(UDP_SOCKET_ITEM* item, bool success, UDPIOData* data,

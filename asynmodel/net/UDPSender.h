@@ -13,6 +13,7 @@
 #pragma once
 #include <cstdint>
 
+#include "asynmodel/SessionPtr.h"
 #include "asynmodel/net/ISender.h"
 #include "asynmodel/net/UDPSocketItem.h"
 #include "platform/socket.h"
@@ -24,7 +25,6 @@ namespace AsynModel {
 class PostMsgContext;
 class Session;
 typedef TzSptr<PostMsgContext> SptrPostMsgContext;
-typedef TzSptr<Session> SptrSession;
 
 enum UdpSenderResult : uint32_t {
   UdpSender_OK = 0,
@@ -64,10 +64,10 @@ class UDPSender : public BaseSender, public TzPooled<UDPSender, TzListMemAllocMe
 
  private:
   ~UDPSender() override;
-  uint32_t m_localIp;         // host order; guarded by m_token
-  uint16_t m_localPort;       // host order; guarded by m_token
+  uint32_t m_localIp TZ_GUARDED_BY(m_token);    // host order
+  uint16_t m_localPort TZ_GUARDED_BY(m_token);  // host order
   plat::SockAddrIn m_remote;  // network order; fixed at construction
-  SptrUdpSocketItem m_item;   // guarded by m_token
+  SptrUdpSocketItem m_item TZ_GUARDED_BY(m_token);
   TzToken m_token;
 };
 

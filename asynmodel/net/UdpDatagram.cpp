@@ -1,7 +1,7 @@
 #include "asynmodel/net/UdpDatagram.h"
 
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/net/Msg.h"
-#include "tzhelper/QosLog.h"
 #include "tzhelper/TzWarnLimiter.h"
 
 namespace AsynModel {

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "asyn_test_util.h"
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/ComputeWorker.h"
-#include "tzhelper/QosLog.h"
 
 using namespace AsynModel;
 using namespace asyn_test;

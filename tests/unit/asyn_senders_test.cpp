@@ -3,11 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "asyn_test_util.h"
+#include "asynmodel/AsynLog.h"
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/net/LocalSender.h"
 #include "asynmodel/net/TCPIOProcessor.h"
 #include "asynmodel/net/TCPSender.h"
-#include "tzhelper/QosLog.h"
 
 using namespace AsynModel;
 using namespace asyn_test;

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include "asynmodel/AsynLog.h"
+#include "asynmodel/Event.h"
 #include "asynmodel/UserDataInfo.h"
 #include "asynmodel/net/Msg.h"
 #include "platform/system.h"

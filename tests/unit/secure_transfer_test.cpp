@@ -8,8 +8,8 @@
 #include "api/RecverAddrConverter.h"
 #include "platform/clock.h"
 #include "platform/log.h"
+#include "report/ReportLog.h"
 #include "secure_test_util.h"
-#include "tzhelper/QosLog.h"
 
 using namespace securetest;
 

@@ -7,10 +7,14 @@
 #include <vector>
 
 #include "asyn_test_util.h"
+#include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/MemStream.h"
 #include "platform/clock.h"
 #include "platform/heap.h"
 #include "tzhelper/TzEventNodeAlloc.h"
+#include "tzhelper/TzMemAlloc.h"
+#include "tzhelper/TzQuickTimer.h"
+#include "wait_util.h"
 
 using namespace AsynModel;
 using namespace asyn_test;

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "report/ReportLog.h"
 #include "report/StprcGroupTable.h"
-#include "tzhelper/QosLog.h"
 
 using report::StprcGroupTable;
 

@@ -8,9 +8,9 @@
 #include <atomic>
 #include <string>
 
+#include "asynmodel/SessionTimer.h"
 #include "platform/clock.h"
 #include "platform/system.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 #include "tzhelper/TzQuickTimer.h"
 #include "wait_util.h"

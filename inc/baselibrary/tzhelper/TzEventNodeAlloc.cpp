@@ -1,5 +1,7 @@
 #include "tzhelper/TzEventNodeAlloc.h"
 
+#include "tzhelper/Tzautolock.h"
+
 #include <loki/SmallObj.h>
 
 #include <mutex>
@@ -29,11 +31,11 @@ struct SpareNode {
   SpareNode* next;
 };
 
-std::mutex g_nodeLock;
-long g_liveNodes = 0;                     // guarded by g_nodeLock
-long g_lokiAllocations = 0;               // guarded by g_nodeLock
-SpareNode* g_spare[kSizeClasses] = {};    // guarded by g_nodeLock
-size_t g_spareCount = 0;                  // guarded by g_nodeLock
+TzLock g_nodeLock;
+long g_liveNodes TZ_GUARDED_BY(g_nodeLock) = 0;
+long g_lokiAllocations TZ_GUARDED_BY(g_nodeLock) = 0;
+SpareNode* g_spare[kSizeClasses] TZ_GUARDED_BY(g_nodeLock) = {};
+size_t g_spareCount TZ_GUARDED_BY(g_nodeLock) = 0;
 
 // Loki packs blocks back to back inside a page with 4-byte granularity; a node
 // holds 8-byte fields, so sizes are rounded to 8 to keep every block aligned.
@@ -44,7 +46,7 @@ size_t NodeBytes(size_t size) { return (size + 7) & ~size_t(7); }
 void* AllocEventNode(size_t size) {
   if (size == 0) return nullptr;
   const size_t bytes = NodeBytes(size);
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   if (bytes <= kMaxNodeSize && g_spare[bytes / 8] != nullptr) {
     SpareNode* node = g_spare[bytes / 8];
     g_spare[bytes / 8] = node->next;
@@ -68,7 +70,7 @@ void* AllocEventNode(size_t size) {
 void FreeEventNode(void* p, size_t size) {
   if (!p) return;
   const size_t bytes = NodeBytes(size);
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   --g_liveNodes;
   if (bytes <= kMaxNodeSize && g_spareCount < kMaxSpare) {
     SpareNode* node = static_cast<SpareNode*>(p);
@@ -81,12 +83,12 @@ void FreeEventNode(void* p, size_t size) {
 }
 
 long LiveEventNodes() {
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   return g_liveNodes;
 }
 
 long EventNodeLokiAllocations() {
-  std::lock_guard<std::mutex> g(g_nodeLock);
+  TzAutoLock g(&g_nodeLock);
   return g_lokiAllocations;
 }
 

@@ -3,6 +3,7 @@
 #include <mutex>
 
 #include "platform/system.h"
+#include "tzhelper/Tzautolock.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -41,8 +42,8 @@ constexpr int64_t kCacheCapacity = 0x7FFFFFFF;
 std::mutex g_probeLock;
 
 // Every pool of the process, for TrimAll. Pools live to process end.
-std::mutex g_poolsLock;
-ListMemAlloc* g_pools = nullptr;  // guarded by g_poolsLock
+TzLock g_poolsLock;
+ListMemAlloc* g_pools TZ_GUARDED_BY(g_poolsLock) = nullptr;
 
 BlockHeader* HeaderOf(void* block) {
   return reinterpret_cast<BlockHeader*>(static_cast<uint8_t*>(block) - kHeaderBytes);
@@ -53,14 +54,14 @@ void* BlockOf(void* raw) { return static_cast<uint8_t*>(raw) + kHeaderBytes; }
 }  // namespace
 
 ListMemAlloc::ListMemAlloc() {
-  std::lock_guard<std::mutex> g(g_poolsLock);
+  TzAutoLock g(&g_poolsLock);
   nextPool_ = g_pools;
   g_pools = this;
 }
 
 ListMemAlloc::~ListMemAlloc() {
   {
-    std::lock_guard<std::mutex> g(g_poolsLock);
+    TzAutoLock g(&g_poolsLock);
     for (ListMemAlloc** p = &g_pools; *p != nullptr; p = &(*p)->nextPool_) {
       if (*p == this) {
         *p = nextPool_;
@@ -167,7 +168,7 @@ void ListMemAlloc::Trim() {
 
 void ListMemAlloc::TrimAll() {
   {
-    std::lock_guard<std::mutex> g(g_poolsLock);
+    TzAutoLock g(&g_poolsLock);
     for (ListMemAlloc* p = g_pools; p != nullptr; p = p->nextPool_) p->Trim();
   }
   plat::TrimAllHeaps();

@@ -5,7 +5,9 @@
 #include <cassert>
 #include <cstdint>
 
-class TzToken {
+#include "tzhelper/Tzautolock.h"
+
+class TZ_CAPABILITY("mutex") TzToken {
  public:
   TzToken() = default;
   ~TzToken() { assert(m_token.load() == 1 && "m_token == 1"); }
@@ -14,8 +16,8 @@ class TzToken {
 
   // Spins until the token is ours, or returns at once if the token has been
   // disabled.
-  void Take();
-  void Give();
+  void Take() TZ_ACQUIRE();
+  void Give() TZ_RELEASE();
   void SetEnabled(bool enabled) { m_enabled.store(enabled ? 1 : 0); }
   bool Enabled() const { return m_enabled.load() != 0; }
 
@@ -25,10 +27,10 @@ class TzToken {
 };
 
 // Scoped Take/Give.
-class TzTokenGuard {
+class TZ_SCOPED_CAPABILITY TzTokenGuard {
  public:
-  explicit TzTokenGuard(TzToken& t) : t_(t) { t_.Take(); }
-  ~TzTokenGuard() { t_.Give(); }
+  explicit TzTokenGuard(TzToken& t) TZ_ACQUIRE(t) : t_(t) { t_.Take(); }
+  ~TzTokenGuard() TZ_RELEASE() { t_.Give(); }
   TzTokenGuard(const TzTokenGuard&) = delete;
   TzTokenGuard& operator=(const TzTokenGuard&) = delete;
 

@@ -9,7 +9,7 @@ bool TzWarnLimiter::Admit() {
   int64_t reportedSpan = 0;
   bool admit = false;
   {
-    std::lock_guard<std::mutex> lock(mu_);
+    TzAutoLock lock(&mu_);
     if (windowStart_ == 0 || now - windowStart_ >= kWindowMs) {
       report = suppressed_;
       reportedSpan = windowStart_ == 0 ? 0 : now - windowStart_;
@@ -33,6 +33,6 @@ bool TzWarnLimiter::Admit() {
 }
 
 uint64_t TzWarnLimiter::SuppressedTotal() {
-  std::lock_guard<std::mutex> lock(mu_);
+  TzAutoLock lock(&mu_);
   return suppressedTotal_;
 }

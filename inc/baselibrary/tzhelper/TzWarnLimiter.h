@@ -12,7 +12,7 @@
 // per kind, normally a function-local static.
 #pragma once
 #include <cstdint>
-#include <mutex>
+#include "tzhelper/Tzautolock.h"
 
 class TzWarnLimiter {
  public:
@@ -36,9 +36,9 @@ class TzWarnLimiter {
   const uint64_t category_;
   const uint32_t subType_;
   const char* const kind_;
-  std::mutex mu_;
-  int64_t windowStart_ = 0;     // guarded by mu_
-  uint32_t fullLines_ = 0;      // guarded by mu_: lines written in full since the last quiet second
-  uint32_t suppressed_ = 0;     // guarded by mu_: left out in the current second
+  TzLock mu_;
+  int64_t windowStart_ TZ_GUARDED_BY(mu_) = 0;
+  uint32_t fullLines_ TZ_GUARDED_BY(mu_) = 0;   // lines written in full since the last quiet second
+  uint32_t suppressed_ TZ_GUARDED_BY(mu_) = 0;  // left out in the current second
   uint64_t suppressedTotal_ = 0;
 };

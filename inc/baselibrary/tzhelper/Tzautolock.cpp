@@ -9,10 +9,6 @@
 #include "platform/sync.h"
 #include "platform/system.h"
 
-TzLock::TzLock(bool /*forceCriticalSection*/) {}
-
-TzLock::~TzLock() = default;
-
 void TzLock::Lock() { mu_.lock(); }
 
 void TzLock::Unlock() { mu_.unlock(); }

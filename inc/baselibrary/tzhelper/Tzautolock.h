@@ -30,13 +30,20 @@
 #define TZ_REQUIRES(...)
 #define TZ_NO_THREAD_SAFETY_ANALYSIS
 #endif
+#if defined(__MINGW32__)
+#define TZ_LOCK_CONSTEXPR
+#else
+#define TZ_LOCK_CONSTEXPR constexpr
+#endif
 
 class TZ_CAPABILITY("mutex") TzLock {
  public:
   // forceCriticalSection is kept for the Windows build, where it picks a
   // critical section over a slim lock; here both are one std::mutex.
-  explicit TzLock(bool forceCriticalSection = false);
-  ~TzLock();
+  // Constant-initialised where std::mutex is (not with mingw-w64's), so a
+  // file-level lock exists before any static constructor can take it.
+  TZ_LOCK_CONSTEXPR explicit TzLock(bool forceCriticalSection = false) noexcept { (void)forceCriticalSection; }
+  ~TzLock() = default;
   TzLock(const TzLock&) = delete;
   TzLock& operator=(const TzLock&) = delete;
   void Lock() TZ_ACQUIRE();
@@ -67,15 +74,17 @@ class TZ_CAPABILITY("mutex") TzRWLock {
 };
 
 // Scoped guard over a TzLock, or a TzRWLock in the mode asked for. A null lock
-// is a programming error. Clang's analysis follows the TzLock form; the
-// TzRWLock form picks its mode at run time, which the analysis cannot follow.
+// is a programming error. The TzRWLock form picks its mode at run time, which
+// clang's analysis cannot follow: it counts as holding the lock, so reads and
+// writes of what the lock guards are checked for some hold, not for the mode.
 class TZ_SCOPED_CAPABILITY TzAutoLock {
  public:
   explicit TzAutoLock(TzLock* lock) TZ_ACQUIRE(lock) TZ_NO_THREAD_SAFETY_ANALYSIS : lock_(lock) {
     assert(lock != nullptr && "TzAutoLock needs a lock");
     if (lock_) lock_->Lock();
   }
-  TzAutoLock(TzRWLock* lock, bool exclusive) TZ_NO_THREAD_SAFETY_ANALYSIS : rw_(lock), exclusive_(exclusive) {
+  TzAutoLock(TzRWLock* lock, bool exclusive) TZ_ACQUIRE(lock) TZ_NO_THREAD_SAFETY_ANALYSIS
+      : rw_(lock), exclusive_(exclusive) {
     assert(lock != nullptr && "TzAutoLock needs a lock");
     if (!rw_) return;
     if (exclusive_) rw_->LockExclusive(); else rw_->LockShared();

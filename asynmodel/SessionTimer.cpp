@@ -1,4 +1,4 @@
-#include "tzhelper/SessionTimer.h"
+#include "asynmodel/SessionTimer.h"
 
 #include "platform/clock.h"
 

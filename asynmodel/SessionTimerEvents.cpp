@@ -4,15 +4,14 @@
 #include "asynmodel/AsynLog.h"
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/Session.h"
+#include "asynmodel/SessionTimer.h"
 #include "platform/clock.h"
-#include "tzhelper/SessionTimer.h"
 #include "tzhelper/TzMemAlloc.h"
 
 namespace AsynModel {
 
 namespace {
 
-constexpr uint32_t kSub = kLogSession;
 
 // What travels with one session timer through the timer service. Pooled.
 // userData is a counted reference taken by SetTimer.
@@ -40,7 +39,7 @@ bool Session::SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo
   const uint32_t sid = m_sessionId;
   AsynManager* mgr = AsynManager::GetInstance();
   if (mgr == nullptr) {
-    Log::writeError(AsynLogCategory, kSub,
+    Log::writeError(AsynLogCategory, kLogSession,
                     isTimeout ? "[SID:%u] Session::SetTimeoutTimer 中AsynManager获取为空。"
                               : "[SID:%u] Session::SetTimer 中AsynManager获取为空。",
                     sid);
@@ -48,7 +47,7 @@ bool Session::SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo
   }
   SessionTimer* channel = mgr->GetSessionTimer(sid);
   if (channel == nullptr || !channel->Available()) {
-    Log::writeError(AsynLogCategory, kSub,
+    Log::writeError(AsynLogCategory, kLogSession,
                     isTimeout ? "[SID:%u] Session::SetTimeoutTimer 中SessionTimer获取为空或者Timer的状态为Disable。"
                               : "[SID:%u] Session::SetTimer 中SessionTimer获取为空或者Timer的状态为Disable。",
                     sid);
@@ -56,7 +55,7 @@ bool Session::SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo
   }
   SessionTimerInfo* info = new SessionTimerInfo();  // pooled: null instead of throwing
   if (info == nullptr) {
-    Log::writeError(AsynLogCategory, kSub,
+    Log::writeError(AsynLogCategory, kLogSession,
                     isTimeout ? "[SID:%u] Session::SetTimeoutTimer 中new SessionTimerInfo 失败。"
                               : "[SID:%u] Session::SetTimer 中new SessionTimerInfo 失败。",
                     sid);
@@ -72,7 +71,7 @@ bool Session::SetSessionTimer(uint16_t timerId, uint32_t timeoutMs, UserDataInfo
 
   delete info;
   if (userData != nullptr) userData->Release();
-  Log::writeError(AsynLogCategory, kSub, "[SID:%u] Session::SetTimer 中调用SessionTimer设置timer失败。传入超时时间为 %d",
+  Log::writeError(AsynLogCategory, kLogSession, "[SID:%u] Session::SetTimer 中调用SessionTimer设置timer失败。传入超时时间为 %d",
                   sid, static_cast<int>(timeoutMs));
   Release();  // the reference taken for the timer; the caller still holds one
   return false;
@@ -94,7 +93,7 @@ int Session::TransmitTimerEvent(uint16_t cancelled, void* record) {
   if (missing != nullptr) {
     if (info->userData != nullptr) info->userData->Release();
     delete info;
-    Log::writeError(AsynLogCategory, kSub, missing, sid);
+    Log::writeError(AsynLogCategory, kLogSession, missing, sid);
     Release();
     return -1;
   }
@@ -109,7 +108,7 @@ int Session::TransmitTimerEvent(uint16_t cancelled, void* record) {
   uint32_t rc;
   if (m_property.SerialOrdered()) {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub,
+      Log::writeDebug(AsynLogCategory, kLogSession,
                       "[SID:%u] Session::TransmitTimerEvent(SessionTimer到期相响应函数) \t\t\t\t\t    中判断Session属性为串行并且要求顺序则直接Push 超时Event，并向完成端口发送通知消息。",
                       sid);
     }
@@ -121,7 +120,7 @@ int Session::TransmitTimerEvent(uint16_t cancelled, void* record) {
     }
   } else {
     if (AsynDebugOn()) {
-      Log::writeDebug(AsynLogCategory, kSub,
+      Log::writeDebug(AsynLogCategory, kLogSession,
                       "[SID:%u] Session::TransmitTimerEvent(SessionTimer到期相响应函数) \t\t\t\t\t    中判断Session threadMode 为 %s,\t\t\t\t\t\tmsgArrivedModel为 %s,直接向完成端口Post 超时Event。",
                       sid, m_property.threadMode == ThreadMode_Serial ? "串行" : "并行",
                       m_property.msgArrivedModel == 1 ? "要求顺序" : "不要求顺序");
@@ -130,7 +129,7 @@ int Session::TransmitTimerEvent(uint16_t cancelled, void* record) {
     if (rc != CPC_OK) ReleaseEventResources(&ev);
   }
   if (rc != CPC_OK) {
-    Log::writeWarning(AsynLogCategory, kSub, "[SID:%u] Session::TransmitTimerEvent(SessionTimer到期相响应函数)向完成端口投放Event失败！",
+    Log::writeWarning(AsynLogCategory, kLogSession, "[SID:%u] Session::TransmitTimerEvent(SessionTimer到期相响应函数)向完成端口投放Event失败！",
                       sid);
   }
   delete info;

@@ -1,0 +1,2 @@
+// Deliberately wrong: the framework may not see the report layer.
+#include "report/ReportLog.h"
