@@ -13,7 +13,7 @@
 
 #include "comparisons.h"
 #include "harness.h"
-#include "tzhelper/SessionTimer.h"
+#include "asynmodel/SessionTimer.h"
 #include "tzhelper/TzQuickTimer.h"
 
 namespace vbench {
