@@ -287,6 +287,28 @@ void CompletionPort::Close() {
 
 bool CompletionPort::IsOpen() const { return impl_->isOpen.load(); }
 
+namespace {
+
+// The port's record of one descriptor; false, with the error set, when it is
+// no socket or no memory is left.
+bool NewPortSocket(int fd, uint32_t gen, uintptr_t key, StatePtr* out) {
+  int type = 0;
+  socklen_t len = sizeof type;
+  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
+    linux_detail::SetLastFromErrno(errno);
+    return false;
+  }
+  try {
+    *out = std::make_shared<PortSocket>(fd, gen, key, type == SOCK_DGRAM);
+  } catch (const std::bad_alloc&) {
+    SetLastSocketError(kSockNoBufs);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 bool CompletionPort::Associate(Socket s, uintptr_t key) {
   Impl& m = *impl_;
   if (!ValidFd(s)) {
@@ -294,19 +316,8 @@ bool CompletionPort::Associate(Socket s, uintptr_t key) {
     return false;
   }
   int fd = static_cast<int>(s);
-  int type = 0;
-  socklen_t len = sizeof type;
-  if (::getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &len) != 0) {
-    linux_detail::SetLastFromErrno(errno);
-    return false;
-  }
   StatePtr st;
-  try {
-    st = std::make_shared<PortSocket>(fd, m.nextGen.fetch_add(1) + 1, key, type == SOCK_DGRAM);
-  } catch (const std::bad_alloc&) {
-    SetLastSocketError(kSockNoBufs);
-    return false;
-  }
+  if (!NewPortSocket(fd, m.nextGen.fetch_add(1) + 1, key, &st)) return false;
   StatePtr stale;
   {
     std::lock_guard<std::mutex> lk(m.tableMu);
