@@ -13,6 +13,8 @@
 #include "api/RouterAccessManager.h"
 #include "asynmodel/AsynManager.h"
 #include "platform/log.h"
+#include "report/FlowCounter.h"
+#include "report/LocalCommands.h"
 #include "report/ReportCommands.h"
 #include "report/SecureCommands.h"
 #include "tzhelper/TzQuickTimer.h"
@@ -142,16 +144,30 @@ TEST(ReportSession, RandomBodiesOfEveryMessageTypeAreSurvived) {
   EXPECT_TRUE(log.WaitFor("[Kelvarn][stprc] 收到STPRC地址，向STPRC请求QOS服务器地址", 1, 20000));
 }
 
-// Secured blocks posted as the exports post them go to a loopback server as
-// combined packets. The clock stands still; each step moves it one timer
-// step, waits for the timer pass at the new time and then for the session to
-// have handled what that pass fired.
-class SecuredRoad : public ::testing::Test {
+TEST(FlowCounter, RateAcrossTheTickWrapAndFromTickZero) {
+  FrozenClock clock;
+  for (uint32_t beforeWrap : {1000u, 0u}) {
+    clock.ToTickWrap(beforeWrap);
+    FlowCounter flow;
+    flow.Add(958);  // with the 42 bytes of overhead: 1000
+    clock.Advance(1000);
+    flow.Add(958);
+    clock.Advance(1000);
+    EXPECT_EQ(flow.RateBps(), 2000u * 8 / 2000 * 1000) << beforeWrap;
+  }
+}
+
+// The report session on a frozen clock that starts 3 s before the tick count
+// wraps, so every tick comparison of the session spans the wrap. Secured
+// blocks posted as the exports post them go to a loopback server as combined
+// packets. Each step moves the clock one timer step, waits for the timer pass
+// at the new time and then for the session to have handled what it fired.
+class FrozenReport : public ::testing::Test {
  protected:
   void SetUp() override {
+    clock_.ToTickWrap(3000);
     ASSERT_EQ(0, StartCoordinator());
     coordinator_ = RouterAccessManager::GetInstance();
-    coordinator_->Direct().Set("127.0.0.1", server_.Port());  // secured packets go to the current server
     timer_ = AsynModel::AsynManager::GetInstance()->GetQuickTimer();
     ASSERT_EQ(0, coordinator_->Secure().InitParams(nullptr, 0, 20480, 8));  // one packet a pass
     key_ = coordinator_->Secure().CreateKey(1, 2, 3, 4, 5);
@@ -160,6 +176,7 @@ class SecuredRoad : public ::testing::Test {
   void TearDown() override { plat::ThawClockForTest(); }
 
   void Post() {
+    coordinator_->Direct().Set("127.0.0.1", server_.Port());  // secured packets go to the current server
     std::vector<uint8_t> block(64, 0xAB);
     ASSERT_EQ(0, coordinator_->Secure().PostPacket(key_, block.data(), 64, nullptr, 0));
   }
@@ -168,6 +185,10 @@ class SecuredRoad : public ::testing::Test {
     const int64_t now = plat::NowMs();
     ASSERT_TRUE(WaitUntil([&] { return timer_->PassNow() >= now; }));
     timer_->CensusForTest();  // the pass has ended: what it fired is queued
+    Barrier();
+  }
+  // Returns once the serial session has handled everything posted before.
+  void Barrier() {
     const std::string dir = "barrier";
     ASSERT_EQ(0u, AsynModel::PostMsg(coordinator_->ReportSid(), report::Report_CONFIG_DIR_CMD, dir.data(),
                                      static_cast<uint32_t>(dir.size()), false));
@@ -206,7 +227,7 @@ class SecuredRoad : public ::testing::Test {
   size_t barriers_ = 0;
 };
 
-TEST_F(SecuredRoad, TheServersAcknowledgementReleasesThePacket) {
+TEST_F(FrozenReport, TheServersAcknowledgementReleasesThePacket) {
   Post();
   for (int i = 0; i < 20 && coordinator_->Secure().ResendTableSize() == 0; ++i) Step();
   uint16_t client = 0;
@@ -223,7 +244,7 @@ TEST_F(SecuredRoad, TheServersAcknowledgementReleasesThePacket) {
 // Without acknowledgements: resends at most one per 200 ms, a pause once the
 // server has been silent for 2 s, and sending again 12 s after the last
 // acknowledgement (here: the session's start).
-TEST_F(SecuredRoad, UnacknowledgedPacketsAreResentEvery200MsPauseAndResumeAfter12s) {
+TEST_F(FrozenReport, UnacknowledgedPacketsAreResentEvery200MsPauseAndResumeAfter12s) {
   Post();
   StepFor(15100);
   const std::vector<uint32_t> resent = ResentCounts();
@@ -232,4 +253,18 @@ TEST_F(SecuredRoad, UnacknowledgedPacketsAreResentEvery200MsPauseAndResumeAfter1
   EXPECT_LE(resent[0], 10u);  // never sooner than 200 ms after the last one
   EXPECT_EQ(resent[1], 0u);   // 5..10 s: paused
   EXPECT_GE(resent[2], 5u);   // 12..14 s: sending again
+}
+
+TEST_F(FrozenReport, WithoutAServerRecordsAreDroppedWithOneLineEvery5s) {
+  const std::string line = "[Kelvarn]服务器地址列表为空，无法发送数据！！";
+  const std::vector<uint8_t> record(40 + report::kDestTrailerBytes, 0);
+  // Each post comes this long after the one before, and the line count then.
+  const struct { int64_t after; size_t lines; } posts[] = {{0, 0}, {5000, 0}, {1, 1}, {5000, 1}, {1, 2}};
+  for (const auto& p : posts) {
+    clock_.Advance(p.after);
+    ASSERT_EQ(0u, AsynModel::PostMsg(coordinator_->ReportSid(), report::Report_LOCAL_QOSINFO_CMD, record.data(),
+                                     static_cast<uint32_t>(record.size()), false));
+    Barrier();
+    EXPECT_EQ(log_.Count(line), p.lines) << "after " << p.after;
+  }
 }
