@@ -29,6 +29,9 @@ int64_t ClockOffsetMs();
 // ClockWaitScope) are in progress, so a test can advance the clock once a
 // waiter has fixed its deadline.
 size_t ClockWaitsForTest();
+// Test hook: how many such waits have begun so far (each with its deadline
+// fixed), so a test can tell that a waiter has started its next wait.
+uint64_t ClockWaitsBegunForTest();
 
 // Test hook: from now on time stands still. Every clock above keeps the
 // reading it had at this moment and moves only through AdvanceClock; every

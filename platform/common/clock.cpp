@@ -55,6 +55,7 @@ int64_t SystemWithOffset() {
 std::mutex g_registryMu;
 ClockWaitScope* g_registryHead = nullptr;
 size_t g_registryCount = 0;
+uint64_t g_registryBegun = 0;
 
 // SleepMs waits here. Never destroyed, so a thread still sleeping while the
 // process exits does not touch a dead object.
@@ -155,12 +156,18 @@ size_t ClockWaitsForTest() {
   return g_registryCount;
 }
 
+uint64_t ClockWaitsBegunForTest() {
+  std::lock_guard<std::mutex> reg(g_registryMu);
+  return g_registryBegun;
+}
+
 ClockWaitScope::ClockWaitScope(std::mutex& mu, std::condition_variable& cv) : mu_(mu), cv_(cv) {
   std::lock_guard<std::mutex> reg(g_registryMu);
   next_ = g_registryHead;
   if (next_) next_->prev_ = this;
   g_registryHead = this;
   ++g_registryCount;
+  ++g_registryBegun;
 }
 
 ClockWaitScope::~ClockWaitScope() {
