@@ -87,7 +87,7 @@ bool ComputeWorker::ForceStop() {
   // then leaves its loop, so wake-ups go on until this one has.
   for (int round = 0; round < kWakeRounds && m_thread->IsRunning(); ++round) {
     if (cpc != nullptr) cpc->PostLocalEvent(Event::Make(0, NotifyEvent, plat::NowMs()), nullptr, nullptr);
-    for (int i = 0; i < kWakeChecks && m_thread->IsRunning(); ++i) plat::RealSleepMs(kWakeCheckMs);
+    for (int i = 0; i < kWakeChecks && m_thread->IsRunning(); ++i) plat::SleepMs(kWakeCheckMs);
   }
   if (m_thread->IsRunning()) return false;  // still blocked: its wrapper must outlive it
   delete m_thread;

@@ -39,9 +39,10 @@ uint64_t ClockWaitsBegunForTest();
 // and so every timer thread built on them) wakes only when AdvanceClock moves
 // the clock past its deadline. Freezing twice changes nothing. Polls that wait
 // for another thread (RealSleepMs) keep running on real time, so nothing
-// spins and nothing that only waits for work to finish hangs. A thread Wait
-// (TzThread) sleeps in clock steps: stopping a timer or the framework while
-// frozen needs the clock moved, or ThawClockForTest first.
+// spins and nothing that only waits for work to finish hangs. Stopping
+// threads waits in clock steps (TzThread::Wait, a worker's forced stop), so
+// stopping a timer, a worker or the framework while frozen needs the clock
+// moved, or ThawClockForTest first.
 void FreezeClockForTest();
 // Lets real time flow again, from the reading the clocks have now: no clock
 // jumps back or forward. Does nothing when the clock is not frozen.
