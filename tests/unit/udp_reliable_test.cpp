@@ -188,7 +188,7 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
   ctx->m_msg.sharedLength = 2021;
   ctx->m_reliable = 1;
   const size_t inFlight = udp_->AckTable().Size();  // 5002, unacknowledged
-  EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, 9), item, ctx, nullptr), 14u);
+  EXPECT_EQ(udp_->SendMsg(plat::MakeAddr(0x7F000001, peer.Port()), item, ctx, nullptr), 14u);
   EXPECT_TRUE(log.Contains(
       "UDPIOProcess::ReliableSendMsg() 输入的用户数据过大[2049 Byte],超过了系统规定的长度2048 Byte."));
   EXPECT_EQ(udp_->NextSn(), 702u);
