@@ -57,9 +57,10 @@ void Throws(void*, uint32_t, void*) {
   throw 7;
 }
 
-// The timer thread is waiting on the clock (its deadline fixed).
-bool Waiting() {
-  return WaitUntil([] { return plat::ClockWaitsForTest() == 1; });
+// The timer thread is waiting on the clock with its deadline fixed, in a
+// wait begun after `begun` waits (the one that saw the latest timers).
+bool Waiting(uint64_t begun = 0) {
+  return WaitUntil([&] { return plat::ClockWaitsForTest() == 1 && plat::ClockWaitsBegunForTest() > begun; });
 }
 
 }  // namespace
@@ -73,9 +74,13 @@ TEST(CustomTimer, EachFiresAtItsDueTimeEqualOnesInInsertionOrder) {
   ASSERT_TRUE(timer.Start());
   Recorder r;
   const int64_t t0 = plat::NowMs();
-  ASSERT_TRUE(r.Set(timer, 60000, 1000));
   ASSERT_TRUE(Waiting());
+  uint64_t begun = plat::ClockWaitsBegunForTest();
+  ASSERT_TRUE(r.Set(timer, 60000, 1000));
+  ASSERT_TRUE(Waiting(begun));
+  begun = plat::ClockWaitsBegunForTest();
   for (intptr_t i = 0; i < 50; ++i) ASSERT_TRUE(r.Set(timer, 1000, i));
+  ASSERT_TRUE(Waiting(begun));
   clock.Advance(1000);
   ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 50; }));
   ASSERT_TRUE(Waiting());
@@ -107,10 +112,13 @@ TEST(CustomTimer, LargeBatchesOnSeveralListsAllFireInOrder) {
   FrozenClock clock;
   ASSERT_TRUE(timer.Start());
   Recorder r;
+  ASSERT_TRUE(Waiting());
+  const uint64_t begun = plat::ClockWaitsBegunForTest();
   for (intptr_t i = 0; i < 250; ++i) {
     ASSERT_TRUE(r.Set(timer, 100, i));
     ASSERT_TRUE(r.Set(timer, 101, 1000 + i));
   }
+  ASSERT_TRUE(Waiting(begun));
   clock.Advance(200);
   ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 500; }));
   std::vector<intptr_t> even, odd;
@@ -135,8 +143,11 @@ TEST(CustomTimer, ACallbackMaySetItsNextTimerAndAThrowingOneIsPrinted) {
   Recorder r;
   testing::internal::CaptureStdout();
   int owner = 0;
+  ASSERT_TRUE(Waiting());
+  const uint64_t begun = plat::ClockWaitsBegunForTest();
   ASSERT_TRUE(timer.SetTimer(10, &owner, &Throws, nullptr));
   ASSERT_TRUE(r.Set(timer, 20, 1));
+  ASSERT_TRUE(Waiting(begun));
   clock.Advance(1000);
   ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 1; }));
   const std::string out = testing::internal::GetCapturedStdout();
