@@ -62,19 +62,21 @@ TEST(CallLogReport, CachedLineWithoutReceiversTimesOutAndIsReportedAgainUnderIts
   ASSERT_EQ(0, cache->add_call_log(guid, "[call]hello", 11, 3, static_cast<uint64_t>(plat::NowMs() - 60000)));
   cache->move_new_to_old();
 
-  clock.Advance(1000);
+  // Each move goes one timer step past a due time: a timer already on the
+  // quick timer's wheel fires once its 15 ms slot has passed.
+  clock.Advance(1000 + 15);
   ASSERT_TRUE(log.WaitFor("[Kelvarn] ReportCallInfoReqSession::start_report sid" + g + " get receiver 同步成功 "));
   EXPECT_EQ(1u, log.Count("ReportCallInfoReqSession::OnCheckLogCacheTimer 从缓存中获取到日志1条， 开始发送"));
   EXPECT_EQ(1u, log.Count("ReportCallInfoReqSession::report_log sid log:[call]hello, guid:" + std::to_string(guid) +
                           ",log_index:3, starttime:"));
-  clock.Advance(60000);  // the whole minute since the report began
+  clock.Advance(60000 + 15);  // the whole minute since the report began
   ASSERT_TRUE(log.WaitFor("ReportCallInfoReqSession::deal_report_finish sid" + g + " failed ec:3"));
   EXPECT_EQ(1u, log.Count("ReportCallInfoReqSession::OnReportCmdTotalTimeOutTimer sid" + g + " 整体超时时间到"));
   // One context for the whole minute.
   EXPECT_EQ(1u, CountBefore(log, "start_report sid" + g, "failed ec:3"));
   EXPECT_EQ(0u, log.Count("send_report_cmd"));       // and nothing sent
   EXPECT_EQ(1u, cache->HistoryCount());
-  clock.Advance(1000);
+  clock.Advance(1000 + 15);
   ASSERT_TRUE(log.WaitFor("start_report sid" + g, 2));
 
   // Report requests count their bracketed key; 20 s after its first count
@@ -82,7 +84,7 @@ TEST(CallLogReport, CachedLineWithoutReceiversTimesOutAndIsReportedAgainUnderIts
   const uint32_t sid = RouterAccessManager::GetInstance()->ReportSid();
   for (int i = 0; i < 2; ++i) ASSERT_EQ(0u, AsynModel::PostMsg(sid, 4000, "[mic]lost", 9, false));
   ASSERT_TRUE(log.WaitFor("PostMsg failed ec:27 , destip:,destport:0,index:0", 2));
-  clock.Advance(21000);
+  clock.Advance(21000 + 15);
   ASSERT_TRUE(log.WaitFor("ReportCallInfoReqSession::OnCheckLogCacheTimer 生成统计信息 :[statistics][mic][2]"));
 }
 
