@@ -315,7 +315,7 @@ bool CompletationPortControler::GetCompletion(SOCKET_ITEM** key, PerIO** perio) 
 
 // Thread contract: the controlling thread (AsynManager::Stop).
 void CompletationPortControler::WaitIdle() {
-  while (m_outstanding.load() != 0) plat::SleepMs(2);
+  while (m_outstanding.load() != 0) plat::RealSleepMs(2);
 }
 
 // Thread contract: the controlling thread, never a worker.
@@ -325,7 +325,7 @@ void CompletationPortControler::Destroy() {
   m_drainCount.store(old, std::memory_order_release);
 
   Log::writeMessage(AsynLogCategory, kLogCompletionPort, "完成端口Destroy(),等待所有已投递的PerIO被取出。");
-  while (m_drainCount.load() != 0) plat::SleepMs(2);
+  while (m_drainCount.load() != 0) plat::RealSleepMs(2);
 
   Log::writeMessage(AsynLogCategory, kLogCompletionPort, "完成端口Destroy(),等待所有工作线程退出。");
   PostThreadExitEvent(0);

@@ -29,6 +29,29 @@ int64_t ClockOffsetMs();
 // ClockWaitScope) are in progress, so a test can advance the clock once a
 // waiter has fixed its deadline.
 size_t ClockWaitsForTest();
+// Test hook: how many such waits have begun so far (each with its deadline
+// fixed), so a test can tell that a waiter has started its next wait.
+uint64_t ClockWaitsBegunForTest();
+
+// Test hook: from now on time stands still. Every clock above keeps the
+// reading it had at this moment and moves only through AdvanceClock; every
+// sleeper (SleepMs, the timed waits of sync.h, WaitAny, ClockWaitScope users,
+// and so every timer thread built on them) wakes only when AdvanceClock moves
+// the clock past its deadline. Freezing twice changes nothing. Polls that wait
+// for another thread (RealSleepMs) keep running on real time, so nothing
+// spins and nothing that only waits for work to finish hangs. Stopping
+// threads waits in clock steps (TzThread::Wait, a worker's forced stop), so
+// stopping a timer, a worker or the framework while frozen needs the clock
+// moved, or ThawClockForTest first.
+void FreezeClockForTest();
+// Lets real time flow again, from the reading the clocks have now: no clock
+// jumps back or forward. Does nothing when the clock is not frozen.
+void ThawClockForTest();
+bool ClockFrozenForTest();
+
+// Sleeps ms of real time whatever the clock does: for polls that wait for
+// another thread to finish something, not for a moment in time.
+void RealSleepMs(uint32_t ms);
 
 // Monotonic virtual milliseconds without wrap-around (the tick count is its
 // low 32 bits). Deadlines of timed waits are measured on this.

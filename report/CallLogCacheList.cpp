@@ -40,7 +40,7 @@ void CallLogCacheList::CacheThread(void* owner, void*) {
 }
 
 void CallLogCacheList::CacheThreadProc() {
-  while (m_ready.load() == 0) plat::SleepMs(kReadyPollMs);
+  while (m_ready.load() == 0) plat::RealSleepMs(kReadyPollMs);
   // Reached only once something sets the ready flag and the file paths. The
   // file stage (reading the main file back, rewriting it while dirty) is not
   // part of this build: the lists are kept in memory only.

@@ -8,7 +8,11 @@
 class FlowCounter {
  public:
   void Add(uint32_t n) {
-    if (m_startTick == 0) m_startTick = plat::GetTickCount();
+    // A flag, not a zero tick: the tick count is 0 once every 49.7 days.
+    if (!m_started) {
+      m_started = true;
+      m_startTick = plat::GetTickCount();
+    }
     m_bytes += n + 42;
   }
   // Bits per second, in integer arithmetic: bytes * 8 / elapsed * 1000.
@@ -18,11 +22,13 @@ class FlowCounter {
     return m_bytes * 8 / elapsed * 1000;
   }
   void Reset() {
+    m_started = false;
     m_startTick = 0;
     m_bytes = 0;
   }
 
  private:
+  bool m_started = false;
   uint32_t m_startTick = 0;
   uint32_t m_bytes = 0;
 };

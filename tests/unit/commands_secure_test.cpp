@@ -1,6 +1,5 @@
-// Secured road bodies: block header, combined packet, acknowledgement list.
-// Whole packets are decoded field by field in the SecureTransfer tests; here
-// the refusals of cut bodies.
+// Secured road bodies: block header, combined packet, acknowledgement list:
+// a whole packet read back, and the refusals of cut bodies.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -33,9 +32,23 @@ std::vector<uint8_t> Packet() {
 
 }  // namespace
 
-TEST(CommandsSecure, TruncatedPacketsAreRefused) {
+TEST(CommandsSecure, APacketReadsBackAndTruncatedOnesAreRefused) {
   const std::vector<uint8_t> b = Packet();
   CombinedPacketHeader h;
+  ASSERT_EQ(0, ReadCombinedPacketHeader(b.data(), b.size(), &h));
+  EXPECT_EQ(5u, h.serialnum);
+  EXPECT_EQ(1u, h.first.h0);
+  EXPECT_EQ(2, h.first.roletype);
+  EXPECT_EQ(7u, h.first.recordWord);
+  size_t at = kCombinedHeaderBytes;
+  CombinedPacketEntry read[2];
+  for (CombinedPacketEntry& r : read) ASSERT_EQ(0, ReadCombinedPacketEntry(b.data(), b.size(), &at, &r));
+  EXPECT_EQ(b.size(), at);
+  EXPECT_EQ(7u, read[0].recordWord);
+  EXPECT_EQ(0, memcmp(read[0].payload, "abc", 3));
+  EXPECT_EQ(8u, read[1].recordWord);
+  EXPECT_EQ(0u, read[1].payloadLen);
+
   EXPECT_EQ(-1, ReadCombinedPacketHeader(b.data(), 31, &h));
   BlockHeader bh;
   EXPECT_EQ(-1, ReadBlockHeader(b.data() + 4, 27, &bh));

@@ -14,6 +14,7 @@
 #include "platform/clock.h"
 #include "platform/log.h"
 #include "report/RecordBacklog.h"
+#include "udp_test_util.h"
 
 using namespace AsynModel;
 using namespace asyn_test;
@@ -67,7 +68,8 @@ TEST(RecordBacklogLimit, RecordsBeyondItAreRefusedCountedAndLoggedOnce) {
   StprcAddrEntry e;
   memset(&e, 0, sizeof(e));
   memcpy(e.stprcIp, "127.0.0.1", 9);
-  e.stprcPort = 9;  // nothing listens there
+  udptest::Peer silent;  // an STPRC that never answers
+  e.stprcPort = silent.Port();
   RouterAccessManager* c = RouterAccessManager::GetInstance();
   ASSERT_EQ(0, c->Init(nullptr, 0, 0, "127.0.0.1", 0, 0, 0, &e, 1, 0, nullptr, 0));
 

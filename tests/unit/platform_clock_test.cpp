@@ -1,17 +1,19 @@
-// The virtual clock: AdvanceClock moves every reading and ends timed waits.
+// The virtual clock: frozen, it moves only through AdvanceClock, all readings
+// together, and ends timed waits exactly at their deadline.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <future>
 
-#include "platform/clock.h"
+#include "frozen_clock.h"
 #include "platform/sync.h"
 #include "wait_util.h"
 
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 
 TEST(PlatformClock, TickDiffIsWrapSafe) {
   EXPECT_EQ(plat::TickDiff(5u, 0xFFFFFFFBu), 10);
@@ -20,33 +22,47 @@ TEST(PlatformClock, TickDiffIsWrapSafe) {
   EXPECT_EQ(plat::TickDiff(0x80000000u, 0x7FFFFFFFu), 1);
 }
 
-TEST(PlatformClock, ClocksStartAtUnixTimeAndAdvanceTogether) {
+TEST(PlatformClock, FrozenClocksMoveOnlyTogetherThroughAdvanceAndThawWithoutAJump) {
   const int64_t sys = std::chrono::duration_cast<milliseconds>(
                           std::chrono::system_clock::now().time_since_epoch()).count();
-  EXPECT_LE(std::abs(plat::NowMs() - sys), 1000);
-  EXPECT_LE(std::abs(static_cast<int64_t>(plat::CalendarSeconds()) - sys / 1000), 1);
-  const int64_t mono = plat::MonotonicMs();
-  plat::SleepMs(0);  // a yield: returns
-  plat::SleepMs(5);
-  EXPECT_GE(plat::MonotonicMs() - mono, 5);
+  int64_t frozenEnd = 0;
+  {
+    FrozenClock clock;
+    EXPECT_TRUE(plat::ClockFrozenForTest());
+    EXPECT_LE(std::abs(plat::NowMs() - sys), 1000);
+    const uint32_t tick0 = plat::GetTickCount();
+    const int64_t now0 = plat::NowMs();
+    const double hr0 = plat::HighResSeconds();
+    const int64_t mono0 = plat::MonotonicMs();
+    const auto real0 = steady_clock::now();
+    ASSERT_TRUE(WaitUntil([&] { return steady_clock::now() - real0 >= milliseconds(100); }));
+    EXPECT_EQ(plat::MonotonicMs(), mono0);
+    EXPECT_EQ(plat::NowMs(), now0);
+    EXPECT_EQ(plat::HighResSeconds(), hr0);
 
-  const uint32_t tick0 = plat::GetTickCount();
-  const int64_t now0 = plat::NowMs();
-  const uint32_t cal0 = plat::CalendarSeconds();
-  const double hr0 = plat::HighResSeconds();
-  const int64_t mono0 = plat::MonotonicMs();
-  // More than 2^32 ms: the tick count wraps, the other clocks do not.
-  const int64_t step = (int64_t{1} << 32) + 5000;
-  plat::AdvanceClock(step);
-  EXPECT_EQ(plat::ClockOffsetMs(), step);
-  EXPECT_GE(plat::TickDiff(plat::GetTickCount(), tick0), 5000);
-  EXPECT_GE(plat::NowMs() - now0, step);
-  EXPECT_GE(static_cast<int64_t>(plat::CalendarSeconds() - cal0), step / 1000);
-  EXPECT_GE(plat::HighResSeconds() - hr0, static_cast<double>(step) / 1000.0);
-  EXPECT_GE(plat::MonotonicMs() - mono0, step);
+    // More than 2^32 ms: the tick count wraps, the other clocks do not.
+    const int64_t step = (int64_t{1} << 32) + 5000;
+    clock.Advance(step);
+    EXPECT_EQ(plat::TickDiff(plat::GetTickCount(), tick0), 5000);
+    EXPECT_EQ(plat::NowMs(), now0 + step);
+    EXPECT_EQ(plat::CalendarSeconds(), static_cast<uint32_t>((now0 + step) / 1000));
+    EXPECT_NEAR(plat::HighResSeconds() - hr0, static_cast<double>(step) / 1000.0, 1e-3);
+    EXPECT_EQ(plat::MonotonicMs(), mono0 + step);
+    clock.ToTickWrap(10);
+    EXPECT_EQ(plat::GetTickCount(), 0xFFFFFFF6u);
+    frozenEnd = plat::MonotonicMs();
+  }
+  // Thawed: time flows again from where it stood, without the 100 ms spent
+  // frozen.
+  EXPECT_FALSE(plat::ClockFrozenForTest());
+  const int64_t thawed = plat::MonotonicMs();
+  EXPECT_GE(thawed, frozenEnd);
+  EXPECT_LT(thawed - frozenEnd, 100);
+  EXPECT_TRUE(WaitUntil([&] { return plat::MonotonicMs() > thawed; }));
 }
 
-TEST(PlatformClock, AdvanceEndsSleepAndEventWaitOnlyAtTheirDeadline) {
+TEST(PlatformClock, FrozenSleepAndEventWaitEndExactlyAtTheirDeadline) {
+  FrozenClock clock;
   plat::Event never(true, false);
   auto sleeper = std::async(std::launch::async, [] {
     const int64_t t0 = plat::MonotonicMs();
@@ -56,16 +72,11 @@ TEST(PlatformClock, AdvanceEndsSleepAndEventWaitOnlyAtTheirDeadline) {
   auto waiter = std::async(std::launch::async, [&never] { return never.Wait(60000); });
   ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 2; }));
 
-  plat::AdvanceClock(30000);
-  // Woken by the advance, both must find their deadline not yet reached.
-  EXPECT_EQ(sleeper.wait_for(milliseconds(50)), std::future_status::timeout);
-  EXPECT_EQ(waiter.wait_for(milliseconds(0)), std::future_status::timeout);
-  EXPECT_EQ(plat::ClockWaitsForTest(), 2u);
-
-  plat::AdvanceClock(30000);
-  ASSERT_EQ(sleeper.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
-  EXPECT_GE(sleeper.get(), 60000);
+  clock.Advance(59999);  // woken, both must find their deadline not reached
+  clock.Advance(1);
+  ASSERT_EQ(sleeper.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  ASSERT_EQ(waiter.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+  EXPECT_EQ(sleeper.get(), 60000);
   EXPECT_EQ(waiter.get(), plat::kWaitTimeout);
   EXPECT_EQ(plat::ClockWaitsForTest(), 0u);
 }

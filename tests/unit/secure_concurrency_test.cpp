@@ -29,7 +29,8 @@ TEST(SecureConcurrency, HostThreadsPostWhileTheWorkerSendsAndAcknowledges) {
       EXPECT_NE(nullptr, key);
       for (uint32_t i = 0; i < kBlocks; ++i) {
         const uint32_t len = 32 + (i * 37) % 900;
-        EXPECT_EQ(0, Post(st, key, Block(len, t, 1, i, t * 100000 + i)));
+        const Bytes b = Block(len, t, 1, i, t * 100000 + i);
+        EXPECT_EQ(0, st.PostPacket(key, b.data(), static_cast<int32_t>(len), nullptr, 0));
         if (i % 32 == 0) std::this_thread::yield();
       }
       EXPECT_EQ(0, st.ReleaseKey(key));
@@ -57,17 +58,13 @@ TEST(SecureConcurrency, HostThreadsPostWhileTheWorkerSendsAndAcknowledges) {
 
   std::map<uint32_t, int> seen;  // index -> times
   for (const auto& [serialnum, bytes] : bySerial) {
-    const Packet p = Decode(bytes);
-    EXPECT_EQ(serialnum, p.header.serialnum);
-    for (const Entry& e : p.entries) {
-      ASSERT_GE(e.payload.size(), 4u);
-      const uint32_t index = wire::GetU32(e.payload.data());
-      const uint32_t t = index / 100000;
-      const uint32_t i = index % 100000;
-      EXPECT_EQ(p.header.first.h0, t) << "a packet holds blocks of one key only";
-      EXPECT_EQ(i, e.recordWord);
-      EXPECT_EQ((i * 37) % 900 + 4, e.payload.size());
-      ++seen[index];
+    const Packet p = Read(bytes);
+    EXPECT_EQ(serialnum, p.serial);
+    for (size_t k = 0; k < p.indexes.size(); ++k) {
+      const uint32_t t = p.indexes[k] / 100000;
+      EXPECT_EQ(p.h0, t) << "a packet holds blocks of one key only";
+      EXPECT_EQ(p.indexes[k] % 100000, p.recordWords[k]);
+      ++seen[p.indexes[k]];
     }
   }
   EXPECT_EQ(kThreads * kBlocks, seen.size());

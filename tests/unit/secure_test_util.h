@@ -1,18 +1,16 @@
 // Shared pieces of the SecureTransfer tests: a sink that captures every
-// packet a send pass posts, a block builder and a packet decoder built on the
-// command readers.
+// packet a send pass posts, a block builder, and a reader of combined packets
+// written from their layout (not with the library's own readers): serialnum,
+// the first block's 28-byte header, then per block its record word, a u16
+// payload length and the payload, then the 18-byte destination trailer.
 #pragma once
 #include <cstdint>
-#include <cstring>
 #include <mutex>
-#include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
 
 #include "platform/log.h"
-#include "report/LocalCommands.h"
-#include "report/SecureCommands.h"
 #include "report/SecureTransfer.h"
 #include "tzhelper/TzWireBytes.h"
 
@@ -35,10 +33,6 @@ class PacketCapture {
     out.swap(packets_);
     return out;
   }
-  size_t Count() {
-    std::lock_guard<std::mutex> g(mu_);
-    return packets_.size();
-  }
 
  private:
   std::mutex mu_;
@@ -60,38 +54,30 @@ inline Bytes Block(uint32_t len, uint32_t h0, uint8_t roletype, uint32_t recordW
   return b;
 }
 
-struct Entry {
-  uint32_t recordWord;
-  Bytes payload;
-};
-
 struct Packet {
-  report::CombinedPacketHeader header;
-  std::vector<Entry> entries;
-  Bytes trailer;
+  uint32_t serial = 0;
+  uint32_t h0 = 0;                    // of the first block
+  std::vector<uint32_t> recordWords;  // one per block
+  std::vector<uint32_t> indexes;      // first u32 of each payload
 };
 
-// Decodes a posted packet: body, then exactly an 18-byte trailer.
-inline Packet Decode(const Bytes& pkt) {
-  Packet out;
-  EXPECT_GE(pkt.size(), report::kCombinedHeaderBytes + report::kDestTrailerBytes);
-  if (pkt.size() < report::kCombinedHeaderBytes + report::kDestTrailerBytes) return out;
-  const size_t bodyLen = pkt.size() - report::kDestTrailerBytes;
-  EXPECT_EQ(0, report::ReadCombinedPacketHeader(pkt.data(), bodyLen, &out.header));
-  size_t off = report::kCombinedHeaderBytes;
-  report::CombinedPacketEntry e;
-  while (report::ReadCombinedPacketEntry(pkt.data(), bodyLen, &off, &e) == 0)
-    out.entries.push_back(Entry{e.recordWord, Bytes(e.payload, e.payload + e.payloadLen)});
-  EXPECT_EQ(bodyLen, off) << "entries must fill the body exactly";
-  out.trailer.assign(pkt.begin() + static_cast<std::ptrdiff_t>(bodyLen), pkt.end());
-  return out;
-}
-
-// Lines whose text is exactly text.
-inline size_t CountExact(const LogCapture& log, const std::string& text) {
-  size_t n = 0;
-  for (const LogLine& l : log.Lines()) n += l.text == text ? 1 : 0;
-  return n;
+inline Packet Read(const Bytes& pkt) {
+  Packet p;
+  EXPECT_GE(pkt.size(), 4u + 28u + 18u);
+  if (pkt.size() < 4 + 28 + 18) return p;
+  p.serial = wire::GetU32(pkt.data());
+  p.h0 = wire::GetU32(pkt.data() + 4);
+  const size_t end = pkt.size() - 18;
+  size_t off = 32;
+  while (off + 6 <= end) {
+    const size_t len = wire::GetU16(pkt.data() + off + 4);
+    EXPECT_LE(off + 6 + len, end);
+    p.recordWords.push_back(wire::GetU32(pkt.data() + off));
+    p.indexes.push_back(len >= 4 ? wire::GetU32(pkt.data() + off + 6) : 0);
+    off += 6 + len;
+  }
+  EXPECT_EQ(end, off) << "blocks must fill the body exactly";
+  return p;
 }
 
 // A SecureTransfer whose packets go to `cap`.
@@ -103,14 +89,12 @@ class SecureFixture : public ::testing::Test {
     return NewKey();
   }
   SecureTransferKey NewKey() { return st.CreateKey(1, 2, 3, 4, 5); }
+  int32_t Post(SecureTransferKey key, const Bytes& b) {
+    return st.PostPacket(key, b.data(), static_cast<int32_t>(b.size()), nullptr, 0);
+  }
 
   PacketCapture cap;
   SecureTransfer st{cap.Sink()};
 };
-
-inline int32_t Post(SecureTransfer& st, SecureTransferKey key, const Bytes& b) {
-  static const char kNoDestination[16] = {};
-  return st.PostPacket(key, b.data(), static_cast<int32_t>(b.size()), kNoDestination, 0);
-}
 
 }  // namespace securetest

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "frozen_clock.h"
 #include "api/RecverAddrConverter.h"
 #include "platform/clock.h"
 #include "platform/log.h"
@@ -15,7 +16,10 @@ using namespace securetest;
 
 namespace {
 
-class SecureHost : public SecureFixture {};
+class SecureHost : public SecureFixture {
+ protected:
+  FrozenClock clock_;
+};
 
 constexpr uint32_t kBandwidth50 = 2000000;  // 50 packets per pass
 
@@ -36,7 +40,7 @@ TEST_F(SecureHost, EverythingRefusesBeforeInitParamsWhichSetsPacketsPerPass) {
   EXPECT_EQ(50u, st.SendQueueSize());
   EXPECT_EQ(nullptr, NewKey());
   int fake = 0;
-  EXPECT_EQ(-1, Post(st, &fake, Block(100, 1, 1, 1, 1)));
+  EXPECT_EQ(-1, Post(&fake, Block(100, 1, 1, 1, 1)));
   EXPECT_EQ(-2, st.ReleaseKey(&fake));
   EXPECT_EQ(0u, st.KeyCount());
 
@@ -58,34 +62,34 @@ TEST_F(SecureHost, EverythingRefusesBeforeInitParamsWhichSetsPacketsPerPass) {
   }
 }
 
+// One line per key event, naming the handle.
+std::string KeyLine(const char* format, SecureTransferKey key) {
+  char line[128];
+  snprintf(line, sizeof line, format, key);
+  return line;
+}
+
 TEST_F(SecureHost, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
   st.InitParams(nullptr, 0, kBandwidth50, 8);
   LogCapture log;
   SecureTransferKey a = NewKey();
   SecureTransferKey b = NewKey();
   ASSERT_NE(nullptr, a);
-  ASSERT_NE(nullptr, b);
-  EXPECT_NE(a, b);
-  char line[96];
-  snprintf(line, sizeof line, "SecureTransfer创建key=%p,keyid=1", a);
-  EXPECT_EQ(1u, log.Count(line));
-  snprintf(line, sizeof line, "SecureTransfer创建key=%p,keyid=2", b);
-  EXPECT_EQ(1u, log.Count(line));
-  EXPECT_EQ(0u, st.KeyCount());
-
+  ASSERT_NE(a, b);
   // A key that posted nothing is not in the table: it cannot be released,
   // and stays good for posting.
   EXPECT_EQ(-1, st.ReleaseKey(a));
-  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p已不存在,释放失败,keyid=1", a);
-  EXPECT_EQ(1u, log.Count(line));
-  EXPECT_EQ(0, Post(st, a, Block(100, 7, 1, 1, 42)));
+  EXPECT_EQ(0u, st.KeyCount());
+  EXPECT_EQ(0, Post(a, Block(100, 7, 1, 1, 42)));
   EXPECT_EQ(1u, st.KeyCount());
   EXPECT_EQ(0, st.ReleaseKey(a));
-  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p,keyid=1", a);
-  EXPECT_EQ(1u, log.Count(line));
-  snprintf(line, sizeof line,
-           "SecureTransfer添加数据包信息,key=7-9-10-11-12,roletype=1,index=42,key addr=%p", a);
-  EXPECT_EQ(1u, log.Count(line));
+  for (const std::string& line :
+       {KeyLine("SecureTransfer创建key=%p,keyid=1", a), KeyLine("SecureTransfer创建key=%p,keyid=2", b),
+        KeyLine("SecureTransfer要释放的key=%p已不存在,释放失败,keyid=1", a),
+        KeyLine("SecureTransfer要释放的key=%p,keyid=1", a),
+        KeyLine("SecureTransfer添加数据包信息,key=7-9-10-11-12,roletype=1,index=42,key addr=%p", a)}) {
+    EXPECT_EQ(1u, log.Count(line)) << line;
+  }
 }
 
 TEST_F(SecureHost, PostPacketRefusals) {
@@ -93,28 +97,27 @@ TEST_F(SecureHost, PostPacketRefusals) {
   ASSERT_NE(nullptr, key);
   LogCapture log;
   const Bytes b = Block(1024, 1, 1, 1, 1);
-
-  EXPECT_EQ(-1, Post(st, nullptr, b));
-  EXPECT_EQ(-1, st.PostPacket(key, nullptr, 100, nullptr, 0));
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 0, nullptr, 0));
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), -5, nullptr, 0));
-  // Shorter than the block header.
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 27, nullptr, 0));
+  int notAKey = 0;
+  // 1024 and more pass no MTU; 1020..1023 could never open a packet; below
+  // 28 there is no block header.
+  const struct { SecureTransferKey key; const uint8_t* data; int32_t len; int32_t rc; const char* line; } cases[] = {
+      {nullptr, b.data(), 100, -1, "SecureTransfer参数错误："},
+      {key, nullptr, 100, -1, "SecureTransfer参数错误："},
+      {key, b.data(), 0, -1, "SecureTransfer参数错误："},
+      {key, b.data(), -5, -1, "SecureTransfer参数错误："},
+      {key, b.data(), 27, -1, "SecureTransfer参数错误："},
+      {&notAKey, b.data(), 100, -1000, "SecureTransfer添加数据包信息,key 无效key.异常"},
+      {key, b.data(), 1024, -1, "SecureTransfer数据包长度超过MTU最大值,返回错误"},
+      {key, b.data(), 1020, -1, "SecureTransfer数据包长度超过MTU最大值,返回错误"}};
+  for (const auto& c : cases) {
+    const size_t before = log.Count(c.line);
+    EXPECT_EQ(c.rc, st.PostPacket(c.key, c.data, c.len, nullptr, 0)) << c.len;
+    EXPECT_EQ(before + 1, log.Count(c.line)) << c.len;
+  }
   char line[128];
   snprintf(line, sizeof line, "SecureTransfer参数错误：key=%p,pData=%p,len=%d ", key,
            static_cast<const void*>(b.data()), -5);
   EXPECT_EQ(1u, log.Count(line));
-  EXPECT_EQ(5u, log.Count("SecureTransfer参数错误："));
-
-  int notAKey = 0;
-  EXPECT_EQ(-1000, Post(st, &notAKey, Block(100, 1, 1, 1, 1)));
-  EXPECT_EQ(1u, log.Count("SecureTransfer添加数据包信息,key 无效key.异常"));
-
-  // 1024 and more pass no MTU; 1020..1023 could never open a packet.
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1024, nullptr, 0));
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1023, nullptr, 0));
-  EXPECT_EQ(-1, st.PostPacket(key, b.data(), 1020, nullptr, 0));
-  EXPECT_EQ(3u, log.Count("SecureTransfer数据包长度超过MTU最大值,返回错误"));
   EXPECT_EQ(0u, st.KeyCount());
   EXPECT_EQ(0, st.PostPacket(key, b.data(), 1019, nullptr, 0));
   EXPECT_EQ(1019u + 18u, st.CachedBytes());
@@ -128,7 +131,7 @@ TEST_F(SecureHost, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
   SecureTransferKey b = NewKey();
   LogCapture log;
   const Bytes blk = Block(100, 3, 2, 1, 9);
-  for (int i = 0; i < 3; ++i) EXPECT_EQ(-1, Post(st, a, blk));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(-1, Post(a, blk));
   EXPECT_EQ(3, g_cacheFull.count);
   EXPECT_EQ(a, g_cacheFull.lastKey);
   EXPECT_EQ(77u, g_cacheFull.lastUserValue);
@@ -138,19 +141,19 @@ TEST_F(SecureHost, CacheFullCallsBackEachTimeAndLogsOncePerEpisode) {
   EXPECT_EQ(0u, st.KeyCount());
 
   // Each key has its own episode.
-  EXPECT_EQ(-1, Post(st, b, blk));
+  EXPECT_EQ(-1, Post(b, blk));
   EXPECT_EQ(2u, log.Count(fullLine));
   EXPECT_EQ(b, g_cacheFull.lastKey);
 
   // A pass well inside the episode keeps it; a refusal refreshes its tick.
-  plat::AdvanceClock(5000);
+  clock_.Advance(5000);
   st.SendPass();
-  EXPECT_EQ(-1, Post(st, a, blk));
+  EXPECT_EQ(-1, Post(a, blk));
   EXPECT_EQ(2u, log.Count(fullLine));
   // 10 001 ms after the last refusal, the next pass ends the episode.
-  plat::AdvanceClock(10001);
+  clock_.Advance(10001);
   st.SendPass();
-  EXPECT_EQ(-1, Post(st, a, blk));
+  EXPECT_EQ(-1, Post(a, blk));
   EXPECT_EQ(3u, log.Count(fullLine));
   EXPECT_EQ(6, g_cacheFull.count);
 }
@@ -159,21 +162,21 @@ TEST_F(SecureHost, CacheLimitCountsEighteenBytesBesideEachBlock) {
   SecureTransferKey key = Init(kBandwidth50, 1);
   const Bytes blk = Block(1019, 1, 1, 1, 1);
   // 1011 x 1037 = 1 048 407 bytes stays below 1 MiB; one more does not.
-  for (int i = 0; i < 1011; ++i) ASSERT_EQ(0, Post(st, key, blk)) << i;
+  for (int i = 0; i < 1011; ++i) ASSERT_EQ(0, Post(key, blk)) << i;
   EXPECT_EQ(1011u * 1037u, st.CachedBytes());
-  EXPECT_EQ(-1, Post(st, key, blk));
+  EXPECT_EQ(-1, Post(key, blk));
   // A smaller block still fits: 1 048 407 + 50 + 18 < 1 048 576.
-  EXPECT_EQ(0, Post(st, key, Block(50, 1, 1, 1, 1)));
+  EXPECT_EQ(0, Post(key, Block(50, 1, 1, 1, 1)));
   // Packing gives the room back.
   st.SendPass();
-  EXPECT_EQ(50u, cap.Count());
+  EXPECT_EQ(50u, cap.Take().size());
   EXPECT_EQ((1011u - 50u) * 1037u + 68u, st.CachedBytes());
 }
 
 TEST_F(SecureHost, ReleasedKeyIsRetiredOnceDrained) {
   SecureTransferKey a = Init(0);  // one packet per pass
   SecureTransferKey b = NewKey();
-  ASSERT_EQ(0, Post(st, a, Block(100, 1, 1, 1, 1)));
+  ASSERT_EQ(0, Post(a, Block(100, 1, 1, 1, 1)));
   ASSERT_EQ(0, st.ReleaseKey(a));
   LogCapture log;
   // The released key's block is still sent; the key stays until a build
@@ -181,26 +184,23 @@ TEST_F(SecureHost, ReleasedKeyIsRetiredOnceDrained) {
   st.SendPass();
   std::vector<Bytes> sent = cap.Take();
   ASSERT_EQ(1u, sent.size());
-  EXPECT_EQ(0, st.Acknowledge(Decode(sent[0]).header.serialnum));
+  EXPECT_EQ(0, st.Acknowledge(Read(sent[0]).serial));
   EXPECT_EQ(1u, st.KeyCount());
   EXPECT_EQ(0u, log.Count("SecureTransfer释放key="));
 
-  ASSERT_EQ(0, Post(st, b, Block(100, 2, 1, 1, 1)));
+  ASSERT_EQ(0, Post(b, Block(100, 2, 1, 1, 1)));
   st.SendPass();
   sent = cap.Take();
   ASSERT_EQ(1u, sent.size());
-  EXPECT_EQ(2u, Decode(sent[0]).header.first.h0);
-  EXPECT_EQ(0, st.Acknowledge(Decode(sent[0]).header.serialnum));
-  char line[96];
-  snprintf(line, sizeof line, "SecureTransfer释放key=%p,keyid=1", a);
-  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(2u, Read(sent[0]).h0);
+  EXPECT_EQ(0, st.Acknowledge(Read(sent[0]).serial));
+  EXPECT_EQ(1u, log.Count(KeyLine("SecureTransfer释放key=%p,keyid=1", a)));
   EXPECT_EQ(1u, st.KeyCount());  // b: posted, not released
 
   // The retired handle is unknown from now on (checked by address only).
-  EXPECT_EQ(-1000, Post(st, a, Block(100, 1, 1, 1, 1)));
+  EXPECT_EQ(-1000, Post(a, Block(100, 1, 1, 1, 1)));
   EXPECT_EQ(-1, st.ReleaseKey(a));
-  snprintf(line, sizeof line, "SecureTransfer要释放的key=%p已不存在,释放失败,keyid=0", a);
-  EXPECT_EQ(1u, log.Count(line));
+  EXPECT_EQ(1u, log.Count(KeyLine("SecureTransfer要释放的key=%p已不存在,释放失败,keyid=0", a)));
 
   // An unreleased key with an empty queue is never retired.
   st.SendPass();
@@ -208,15 +208,15 @@ TEST_F(SecureHost, ReleasedKeyIsRetiredOnceDrained) {
   ASSERT_EQ(0, st.ReleaseKey(b));
   st.SendPass();
   EXPECT_EQ(0u, st.KeyCount());
-  EXPECT_EQ(0u, cap.Count());
+  EXPECT_TRUE(cap.Take().empty());
 }
 
 TEST_F(SecureHost, StatisticsAreLoggedAndReset) {
   SecureTransferKey key = Init(kBandwidth50);
-  ASSERT_EQ(0, Post(st, key, Block(100, 1, 1, 1, 1)));
-  ASSERT_EQ(0, Post(st, key, Block(200, 1, 1, 1, 1)));
+  ASSERT_EQ(0, Post(key, Block(100, 1, 1, 1, 1)));
+  ASSERT_EQ(0, Post(key, Block(200, 1, 1, 1, 1)));
   st.SendPass();  // one packet: 4 + 28 + (6 + 72) + (6 + 172) + 18 = 306
-  plat::AdvanceClock(200);
+  clock_.Advance(200);
   st.SendPass();  // resent once
   LogCapture log;
   st.LogAndResetStatistics();
@@ -224,9 +224,10 @@ TEST_F(SecureHost, StatisticsAreLoggedAndReset) {
   EXPECT_EQ(1u, log.Count("SecureTransfer[统计]发送数据包总个数:2,发送数据总长度:612"));
   EXPECT_EQ(1u, log.Count("SecureTransfer[统计]重发数据包总个数:1,重发数据总长度:306"));
   st.LogAndResetStatistics();
-  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]收到数据包总个数:0,收到数据总长度:0"));
-  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]发送数据包总个数:0,发送数据总长度:0"));
-  EXPECT_EQ(1u, log.Count("SecureTransfer[统计]重发数据包总个数:0,重发数据总长度:0"));
+  for (const char* l : {"收到数据包总个数:0,收到数据总长度:0", "发送数据包总个数:0,发送数据总长度:0",
+                        "重发数据包总个数:0,重发数据总长度:0"}) {
+    EXPECT_EQ(1u, log.Count(std::string("SecureTransfer[统计]") + l));
+  }
   EXPECT_EQ(6u, log.Lines().size());
 }
 

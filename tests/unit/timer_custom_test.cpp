@@ -1,26 +1,24 @@
-// TzCustomTimerEx: sorted lists, insertion order among equal due times, the
-// wake event for a new earliest timer, batches, refusals and throwing
-// callbacks. Time moves with plat::AdvanceClock.
+// TzCustomTimerEx on a frozen clock: exact firing times, insertion order among
+// equal due times, the wake for a new earliest timer, batches, refusals and
+// throwing callbacks.
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <mutex>
 #include <string>
-#include <thread>
+#include <utility>
 #include <vector>
 
-#include "platform/clock.h"
+#include "frozen_clock.h"
 #include "tzhelper/TzCustomTimerEx.h"
 #include "wait_util.h"
 
 namespace {
 
-// Records the order of firings: arg is the timer's tag.
+// Records each firing: the timer's tag (arg) and the clock reading.
 struct Recorder {
   std::mutex mu;
-  std::vector<intptr_t> order;
-  std::vector<int64_t> firedAt;
+  std::vector<std::pair<intptr_t, int64_t>> fired;
   std::atomic<int> count{0};
 
   static void Callback(void* owner, uint32_t reserved, void* arg) {
@@ -28,14 +26,13 @@ struct Recorder {
     EXPECT_EQ(reserved, 0u);
     {
       std::lock_guard<std::mutex> g(r->mu);
-      r->order.push_back(reinterpret_cast<intptr_t>(arg));
-      r->firedAt.push_back(plat::NowMs());
+      r->fired.emplace_back(reinterpret_cast<intptr_t>(arg), plat::NowMs());
     }
     r->count.fetch_add(1);
   }
-  std::vector<intptr_t> Order() {
+  std::vector<std::pair<intptr_t, int64_t>> Fired() {
     std::lock_guard<std::mutex> g(mu);
-    return order;
+    return fired;
   }
   bool Set(TzCustomTimerEx& t, uint32_t delayMs, intptr_t tag) {
     return t.SetTimer(delayMs, this, &Recorder::Callback, reinterpret_cast<void*>(tag));
@@ -60,47 +57,39 @@ void Throws(void*, uint32_t, void*) {
   throw 7;
 }
 
-}  // namespace
-
-TEST(CustomTimer, EqualDueTimesFireInInsertionOrderAfterEarlierOnes) {
-  TzCustomTimerEx timer;
-  ASSERT_TRUE(timer.Start());
-  Recorder r;
-  // A late one first, then a run of equal delays: most of them share the
-  // same due millisecond, and all must keep the order they were added in.
-  ASSERT_TRUE(r.Set(timer, 2000, 1000));
-  for (intptr_t i = 0; i < 50; ++i) ASSERT_TRUE(r.Set(timer, 1000, i));
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 50; }));
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 51; }));
-  std::vector<intptr_t> order = r.Order();
-  for (intptr_t i = 0; i < 50; ++i) EXPECT_EQ(order[size_t(i)], i);
-  EXPECT_EQ(order[50], 1000);
+// The timer thread is waiting on the clock with its deadline fixed, in a
+// wait begun after `begun` waits (the one that saw the latest timers).
+bool Waiting(uint64_t begun = 0) {
+  return WaitUntil([&] { return plat::ClockWaitsForTest() == 1 && plat::ClockWaitsBegunForTest() > begun; });
 }
 
-TEST(CustomTimer, AnEarlierTimerAddedLaterWakesTheThreadAndFiresOnTime) {
+}  // namespace
+
+// A 60 s timer first, then a run of equal 1 s delays added later: the thread
+// wakes for the earlier ones, fires them at their due time in the order they
+// were added, and the 60 s one at its own time.
+TEST(CustomTimer, EachFiresAtItsDueTimeEqualOnesInInsertionOrder) {
   TzCustomTimerEx timer;
+  FrozenClock clock;  // thawed first: stopping the thread waits in clock steps
   ASSERT_TRUE(timer.Start());
   Recorder r;
-  ASSERT_TRUE(r.Set(timer, 60000, 1));
-  // Let the thread settle into its wait for the 60 s timer.
-  std::this_thread::sleep_for(std::chrono::milliseconds(30));
-  const int64_t due = plat::NowMs() + 1000;
-  ASSERT_TRUE(r.Set(timer, 1000, 2));
-  // Without the wake the thread would sleep until the 60 s deadline, which
-  // moving the clock by 1 s does not reach.
-  plat::AdvanceClock(1000);
-  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 1; }));
-  {
-    std::lock_guard<std::mutex> g(r.mu);
-    EXPECT_EQ(r.order[0], 2);
-    EXPECT_GE(r.firedAt[0], due);
-  }
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(r.count.load(), 1);  // the 60 s timer waits for its time
-  plat::AdvanceClock(59000);
-  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 2; }));
+  const int64_t t0 = plat::NowMs();
+  ASSERT_TRUE(Waiting());
+  uint64_t begun = plat::ClockWaitsBegunForTest();
+  ASSERT_TRUE(r.Set(timer, 60000, 1000));
+  ASSERT_TRUE(Waiting(begun));
+  begun = plat::ClockWaitsBegunForTest();
+  for (intptr_t i = 0; i < 50; ++i) ASSERT_TRUE(r.Set(timer, 1000, i));
+  ASSERT_TRUE(Waiting(begun));
+  clock.Advance(1000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 50; }));
+  ASSERT_TRUE(Waiting());
+  clock.Advance(59000);
+  ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 51; }));
+  std::vector<std::pair<intptr_t, int64_t>> want;
+  for (intptr_t i = 0; i < 50; ++i) want.emplace_back(i, t0 + 1000);
+  want.emplace_back(1000, t0 + 60000);
+  EXPECT_EQ(r.Fired(), want);
 }
 
 TEST(CustomTimer, RefusesNullOwnerOrCallbackAStoppedThreadAndABadList) {
@@ -120,40 +109,46 @@ TEST(CustomTimer, RefusesNullOwnerOrCallbackAStoppedThreadAndABadList) {
 TEST(CustomTimer, LargeBatchesOnSeveralListsAllFireInOrder) {
   // Two lists; 250 due timers on each exceed the batch of 100 per take.
   TzCustomTimerEx timer(2, [](uint32_t delayMs) -> uint32_t { return delayMs % 2; });
+  FrozenClock clock;
   ASSERT_TRUE(timer.Start());
   Recorder r;
+  ASSERT_TRUE(Waiting());
+  const uint64_t begun = plat::ClockWaitsBegunForTest();
   for (intptr_t i = 0; i < 250; ++i) {
     ASSERT_TRUE(r.Set(timer, 100, i));
     ASSERT_TRUE(r.Set(timer, 101, 1000 + i));
   }
-  plat::AdvanceClock(200);
+  ASSERT_TRUE(Waiting(begun));
+  clock.Advance(200);
   ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 500; }));
   std::vector<intptr_t> even, odd;
-  for (intptr_t tag : r.Order()) (tag < 1000 ? even : odd).push_back(tag);
-  ASSERT_EQ(even.size(), 250u);
-  ASSERT_EQ(odd.size(), 250u);
-  for (intptr_t i = 0; i < 250; ++i) {
-    EXPECT_EQ(even[size_t(i)], i);
-    EXPECT_EQ(odd[size_t(i)], 1000 + i);
-  }
+  for (const auto& f : r.Fired()) (f.first < 1000 ? even : odd).push_back(f.first - (f.first < 1000 ? 0 : 1000));
+  std::vector<intptr_t> want(250);
+  for (intptr_t i = 0; i < 250; ++i) want[size_t(i)] = i;
+  EXPECT_EQ(even, want);
+  EXPECT_EQ(odd, want);
 }
 
 TEST(CustomTimer, ACallbackMaySetItsNextTimerAndAThrowingOneIsPrinted) {
   TzCustomTimerEx timer;
+  FrozenClock clock;  // thawed first: stopping the thread waits in clock steps
   ASSERT_TRUE(timer.Start());
   Rearming re{&timer};
   ASSERT_TRUE(timer.SetTimer(100, &re, &Rearming::Callback, nullptr));
   for (int expected = 1; expected <= 3; ++expected) {
-    plat::AdvanceClock(100);
+    ASSERT_TRUE(Waiting());
+    clock.Advance(100);
     ASSERT_TRUE(WaitUntil([&] { return re.runs.load() == expected; }));
   }
-
   Recorder r;
   testing::internal::CaptureStdout();
   int owner = 0;
+  ASSERT_TRUE(Waiting());
+  const uint64_t begun = plat::ClockWaitsBegunForTest();
   ASSERT_TRUE(timer.SetTimer(10, &owner, &Throws, nullptr));
   ASSERT_TRUE(r.Set(timer, 20, 1));
-  plat::AdvanceClock(1000);
+  ASSERT_TRUE(Waiting(begun));
+  clock.Advance(1000);
   ASSERT_TRUE(WaitUntil([&] { return r.count.load() == 1; }));
   const std::string out = testing::internal::GetCapturedStdout();
   EXPECT_EQ(re.runs.load(), 3);  // no fourth run

@@ -1,4 +1,4 @@
-// TzThread: start handshake, waits in 100 ms steps of virtual time, and a
+// TzThread: start handshake, waits in 100 ms steps of a frozen clock, and a
 // wrapper destroyed from inside its own body.
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <future>
 #include <thread>
 
-#include "platform/clock.h"
+#include "frozen_clock.h"
 #include "platform/sync.h"
 #include "platform/system.h"
 #include "tzhelper/TzThread.h"
@@ -30,19 +30,20 @@ void BlockingBody(void* owner, void* arg) {
   while (!b->release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-// Drives `wait` to its end by moving the virtual clock; returns its result and
-// the clock time that passed since `start` (moved plus real), read before the
-// waiter was launched so its first sleep cannot begin earlier. `onStep` runs
-// after each move.
-template <class Step>
-bool DriveWait(std::future<bool>& wait, uint32_t start, int64_t* elapsed, Step onStep) {
-  for (int i = 0; i < 20000; ++i) {
-    if (wait.wait_for(std::chrono::milliseconds(1)) == std::future_status::ready) break;
-    plat::AdvanceClock(10);
-    onStep();
+// Moves the frozen clock 100 ms each time the waiter has begun its next
+// sleep, until `wait` ends; `beforeStep` runs before each step. Returns the
+// steps taken. `begun` counts the clock waits begun before the waiter.
+template <class BeforeStep>
+int StepsUntilDone(FrozenClock& clock, std::future<bool>& wait, uint64_t begun, BeforeStep beforeStep) {
+  auto done = [&] { return wait.wait_for(std::chrono::milliseconds(0)) == std::future_status::ready; };
+  int steps = 0;
+  while (steps < 100 && WaitUntil([&] { return done() || plat::ClockWaitsBegunForTest() > begun + steps; }) &&
+         !done()) {
+    beforeStep(steps);
+    clock.Advance(100);
+    ++steps;
   }
-  *elapsed = plat::TickDiff(plat::GetTickCount(), start);
-  return wait.get();
+  return steps;
 }
 
 struct SelfDestroy {
@@ -86,31 +87,28 @@ TEST(TzhelperThread, StartReturnsWithTheThreadRunningAndAWrapperRunsAgainAfterIt
   }
 }
 
+// Wait sleeps 100 ms of clock time per step: Wait(250) gives up after three
+// steps; an unlimited Wait sees the body end at the step after it ended.
 TEST(TzhelperThread, WaitGivesUpAfterThreeStepsOrSeesTheBodyEndWithinItsBudget) {
   Blocker b;
   TzThread t(&b, nullptr, BlockingBody);
   ASSERT_TRUE(t.Start());
-  uint32_t start = plat::GetTickCount();  // the clock the sleeps measure
+  FrozenClock clock;
+  uint64_t begun = plat::ClockWaitsBegunForTest();
   auto wait = std::async(std::launch::async, [&t] { return t.Wait(250); });
-  int64_t elapsed = 0;
-  EXPECT_FALSE(DriveWait(wait, start, &elapsed, [] {}));
-  EXPECT_GE(elapsed, 300);  // three 100 ms sleeps before giving up
+  EXPECT_EQ(StepsUntilDone(clock, wait, begun, [](int) {}), 3);
+  EXPECT_FALSE(wait.get());
   EXPECT_TRUE(t.IsRunning());
 
-  std::atomic<bool> waiting{false};
-  start = plat::GetTickCount();
-  wait = std::async(std::launch::async, [&t, &waiting] {
-    waiting = true;
-    return t.Wait(plat::kInfinite);
-  });
-  // The body ends only once the waiter is well into its sleeps; ending it
-  // earlier would make Wait find no thread and answer false.
-  bool ended = DriveWait(wait, start, &elapsed, [&] {
-    if (waiting.load() && plat::TickDiff(plat::GetTickCount(), start) > 500) b.release = true;
-  });
-  EXPECT_TRUE(ended);
-  EXPECT_GE(elapsed, 500);
-  EXPECT_FALSE(t.IsRunning());
+  begun = plat::ClockWaitsBegunForTest();
+  wait = std::async(std::launch::async, [&t] { return t.Wait(plat::kInfinite); });
+  EXPECT_EQ(StepsUntilDone(clock, wait, begun, [&](int step) {
+              if (step == 4) {
+                b.release = true;
+                EXPECT_TRUE(WaitUntil([&] { return !t.IsRunning(); }));
+              }
+            }), 5);
+  EXPECT_TRUE(wait.get());
 }
 
 TEST(TzhelperThread, WrapperDestroyedFromItsOwnBodyEndsCleanly) {
@@ -121,5 +119,4 @@ TEST(TzhelperThread, WrapperDestroyedFromItsOwnBodyEndsCleanly) {
   // The entry must leave the freed wrapper alone afterwards; ASan reports any
   // touch of it.
   ASSERT_TRUE(WaitUntil([&] { return s.destroyed.load(); }));
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
 }

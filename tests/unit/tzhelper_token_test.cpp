@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -17,7 +16,7 @@ TEST(TzhelperToken, OnlyOneHolderAtATimeAcrossThreads) {
   std::vector<std::thread> threads;
   for (int t = 0; t < 4; ++t) {
     threads.emplace_back([&] {
-      for (int i = 0; i < 20000; ++i) {
+      for (int i = 0; i < 5000; ++i) {
         TzTokenGuard g(token);
         if (holders.fetch_add(1) != 0) overlaps.fetch_add(1);
         ++counter;
@@ -27,34 +26,26 @@ TEST(TzhelperToken, OnlyOneHolderAtATimeAcrossThreads) {
   }
   for (auto& th : threads) th.join();
   EXPECT_EQ(0, overlaps.load());
-  EXPECT_EQ(4L * 20000L, counter);
+  EXPECT_EQ(4L * 5000L, counter);
 }
 
-TEST(TzhelperToken, TakeWaitsForTheHolderAndDisablingReleasesASpinningTaker) {
+TEST(TzhelperToken, TakeWaitsForTheHolderAndDisablingReleasesATaker) {
   TzToken token;
   token.Take();
-  std::atomic<int> taken{0};
+  std::atomic<bool> given{false};
   std::thread other([&] {
     token.Take();
-    taken = 1;
+    EXPECT_TRUE(given.load());  // it could only have the token after the Give
     token.Give();
   });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(0, taken.load());
+  given = true;
   token.Give();
   other.join();
-  EXPECT_EQ(1, taken.load());
 
   token.Take();
-  std::thread spinner([&] {
-    token.Take();  // spins: held and enabled
-    taken = 2;
-  });
-  std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  EXPECT_EQ(1, taken.load());
+  std::thread taker([&] { token.Take(); });  // held and enabled: spins until disabled
   token.SetEnabled(false);
-  spinner.join();
-  EXPECT_EQ(2, taken.load());
+  taker.join();
   EXPECT_FALSE(token.Enabled());
   token.Give();  // still held by this thread
 }

@@ -196,6 +196,7 @@ void TzQuickTimer::TimerProc(void* owner, void* /*arg*/) {
   self->m_curSlot = 0;
   self->m_earliestFarDue = ~0ull;
   for (;;) {
+    const int64_t passStart = plat::MonotonicMs();
     self->m_timerLock.LockShared();
     if (!self->m_suspended.load() || self->m_destroy.load() != 0) {
       self->TimeDueProc(plat::NowMs());
@@ -208,9 +209,11 @@ void TzQuickTimer::TimerProc(void* owner, void* /*arg*/) {
       return;
     }
     self->m_timerLock.UnlockShared();
-    // The virtual clock's sleep, so that a test moving time forward wakes the
-    // thread at once; the pass then catches up on every step it skipped.
-    plat::SleepMs(kTickMs);
+    // One step after the pass began, on the virtual clock: a test moving time
+    // forward wakes the thread at once, also when it moved during the pass,
+    // and the next pass catches up on every step it skipped.
+    const int64_t left = passStart + static_cast<int64_t>(kTickMs) - plat::MonotonicMs();
+    plat::SleepMs(left > 0 ? static_cast<uint32_t>(left) : 0);
   }
 }
 
