@@ -176,7 +176,7 @@ class FrozenReport : public ::testing::Test {
   void TearDown() override { plat::ThawClockForTest(); }
 
   void Post() {
-    coordinator_->Direct().Set("127.0.0.1", server_.Port());  // secured packets go to the current server
+    DirectRecverAddr::Global().Set("127.0.0.1", server_.Port());  // secured packets go to the current server
     std::vector<uint8_t> block(64, 0xAB);
     ASSERT_EQ(0, coordinator_->Secure().PostPacket(key_, block.data(), 64, nullptr, 0));
   }
