@@ -5,7 +5,8 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <mutex>
+
+#include "platform/mutex.h"
 
 namespace plat {
 
@@ -42,13 +43,14 @@ class PrivateHeap {
  private:
   struct FreeBlock;
   static constexpr int kBins = 48;
-  mutable std::mutex mu_;
-  FreeBlock* bins_[kBins];
-  int64_t live_ = 0;
-  int64_t system_ = 0;
-  int64_t cached_ = 0;    // blocks in the bins
-  int64_t peakLive_ = 0;  // since the last Trim
-  PrivateHeap* nextHeap_ = nullptr;  // the process's list of heaps
+  mutable Mutex mu_;
+  FreeBlock* bins_[kBins] TZ_GUARDED_BY(mu_);
+  int64_t live_ TZ_GUARDED_BY(mu_) = 0;
+  int64_t system_ TZ_GUARDED_BY(mu_) = 0;
+  int64_t cached_ TZ_GUARDED_BY(mu_) = 0;    // blocks in the bins
+  int64_t peakLive_ TZ_GUARDED_BY(mu_) = 0;  // since the last Trim
+  // The process's list of heaps, guarded by that list's lock (heap.cpp).
+  PrivateHeap* nextHeap_ = nullptr;
   friend void TrimAllHeaps();
 };
 

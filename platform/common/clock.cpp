@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "platform/common/system_clock.h"
+#include "platform/mutex.h"
 
 namespace plat {
 namespace {
@@ -28,17 +29,17 @@ struct FrozenClock {
   double highResSeconds = 0.0;
 };
 std::atomic<bool> g_everFrozen{false};
-std::mutex& FrozenMutex() {
-  static std::mutex* mu = new std::mutex();
+Mutex& FrozenMutex() {
+  static Mutex* mu = new Mutex();
   return *mu;
 }
-FrozenClock g_frozen;  // guarded by FrozenMutex()
+FrozenClock g_frozen TZ_GUARDED_BY(FrozenMutex());
 
 int64_t SteadyWithOffset() {
   if (!g_everFrozen.load(std::memory_order_acquire)) {
     return RealSteadyMs() + g_offsetMs.load(std::memory_order_acquire);
   }
-  std::lock_guard<std::mutex> g(FrozenMutex());
+  MutexLock g(FrozenMutex());
   return (g_frozen.on ? g_frozen.steadyMs : RealSteadyMs()) + g_offsetMs.load();
 }
 
@@ -46,16 +47,16 @@ int64_t SystemWithOffset() {
   if (!g_everFrozen.load(std::memory_order_acquire)) {
     return RealSystemMs() + g_offsetMs.load(std::memory_order_acquire);
   }
-  std::lock_guard<std::mutex> g(FrozenMutex());
+  MutexLock g(FrozenMutex());
   return (g_frozen.on ? g_frozen.systemMs : RealSystemMs()) + g_offsetMs.load();
 }
 
 // Registry of waits in progress (intrusive list of ClockWaitScope).
 // Lock order: g_registryMu, then a registered wait's own mutex.
-std::mutex g_registryMu;
-ClockWaitScope* g_registryHead = nullptr;
-size_t g_registryCount = 0;
-uint64_t g_registryBegun = 0;
+Mutex g_registryMu;
+ClockWaitScope* g_registryHead TZ_GUARDED_BY(g_registryMu) = nullptr;
+size_t g_registryCount TZ_GUARDED_BY(g_registryMu) = 0;
+uint64_t g_registryBegun TZ_GUARDED_BY(g_registryMu) = 0;
 
 // SleepMs waits here. Never destroyed, so a thread still sleeping while the
 // process exits does not touch a dead object.
@@ -82,13 +83,13 @@ double HighResSeconds() {
   if (!g_everFrozen.load(std::memory_order_acquire)) {
     return RealHighResSeconds() + static_cast<double>(g_offsetMs.load(std::memory_order_acquire)) / 1000.0;
   }
-  std::lock_guard<std::mutex> g(FrozenMutex());
+  MutexLock g(FrozenMutex());
   const double real = g_frozen.on ? g_frozen.highResSeconds : RealHighResSeconds();
   return real + static_cast<double>(g_offsetMs.load()) / 1000.0;
 }
 
 void FreezeClockForTest() {
-  std::lock_guard<std::mutex> g(FrozenMutex());
+  MutexLock g(FrozenMutex());
   if (g_frozen.on) return;
   g_frozen.steadyMs = RealSteadyMs();
   g_frozen.systemMs = RealSystemMs();
@@ -99,7 +100,7 @@ void FreezeClockForTest() {
 
 void ThawClockForTest() {
   {
-    std::lock_guard<std::mutex> g(FrozenMutex());
+    MutexLock g(FrozenMutex());
     if (!g_frozen.on) return;
     // The real time spent frozen never happened for the virtual clock.
     g_offsetMs.fetch_sub(RealSteadyMs() - g_frozen.steadyMs);
@@ -112,7 +113,7 @@ void ThawClockForTest() {
 
 bool ClockFrozenForTest() {
   if (!g_everFrozen.load(std::memory_order_acquire)) return false;
-  std::lock_guard<std::mutex> g(FrozenMutex());
+  MutexLock g(FrozenMutex());
   return g_frozen.on;
 }
 
@@ -137,10 +138,10 @@ void AdvanceClock(int64_t ms) {
   // The offset changes before any waiter is woken, so a woken waiter (or one
   // that has not started waiting yet) reads the new time.
   {
-    std::lock_guard<std::mutex> g(FrozenMutex());
+    MutexLock g(FrozenMutex());
     g_offsetMs.fetch_add(ms, std::memory_order_acq_rel);
   }
-  std::lock_guard<std::mutex> reg(g_registryMu);
+  MutexLock reg(g_registryMu);
   for (ClockWaitScope* w = g_registryHead; w != nullptr; w = w->next_) {
     // Taking the waiter's mutex orders us after a waiter that has read the
     // old time but not yet blocked: it blocks first, then gets the notify.
@@ -152,17 +153,17 @@ void AdvanceClock(int64_t ms) {
 int64_t ClockOffsetMs() { return g_offsetMs.load(std::memory_order_acquire); }
 
 size_t ClockWaitsForTest() {
-  std::lock_guard<std::mutex> reg(g_registryMu);
+  MutexLock reg(g_registryMu);
   return g_registryCount;
 }
 
 uint64_t ClockWaitsBegunForTest() {
-  std::lock_guard<std::mutex> reg(g_registryMu);
+  MutexLock reg(g_registryMu);
   return g_registryBegun;
 }
 
 ClockWaitScope::ClockWaitScope(std::mutex& mu, std::condition_variable& cv) : mu_(mu), cv_(cv) {
-  std::lock_guard<std::mutex> reg(g_registryMu);
+  MutexLock reg(g_registryMu);
   next_ = g_registryHead;
   if (next_) next_->prev_ = this;
   g_registryHead = this;
@@ -171,7 +172,7 @@ ClockWaitScope::ClockWaitScope(std::mutex& mu, std::condition_variable& cv) : mu
 }
 
 ClockWaitScope::~ClockWaitScope() {
-  std::lock_guard<std::mutex> reg(g_registryMu);
+  MutexLock reg(g_registryMu);
   if (prev_) prev_->next_ = next_; else g_registryHead = next_;
   if (next_) next_->prev_ = prev_;
   --g_registryCount;

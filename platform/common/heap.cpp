@@ -45,8 +45,8 @@ std::atomic<int64_t> g_system{0};
 
 // Every heap of the process, for TrimAllHeaps. Constant-initialised, so
 // heaps made during static initialisation find it ready.
-std::mutex g_heapsLock;
-PrivateHeap* g_heaps = nullptr;  // guarded by g_heapsLock
+Mutex g_heapsLock;
+PrivateHeap* g_heaps TZ_GUARDED_BY(g_heapsLock) = nullptr;
 
 int BinOf(size_t size, int bins) {
   if (size <= 256) return static_cast<int>((size + 15) / 16) - 1;
@@ -74,14 +74,14 @@ struct PrivateHeap::FreeBlock {
 
 PrivateHeap::PrivateHeap() {
   for (FreeBlock*& b : bins_) b = nullptr;
-  std::lock_guard<std::mutex> g(g_heapsLock);
+  MutexLock g(g_heapsLock);
   nextHeap_ = g_heaps;
   g_heaps = this;
 }
 
 PrivateHeap::~PrivateHeap() {
   {
-    std::lock_guard<std::mutex> g(g_heapsLock);
+    MutexLock g(g_heapsLock);
     for (PrivateHeap** p = &g_heaps; *p != nullptr; p = &(*p)->nextHeap_) {
       if (*p == this) {
         *p = nextHeap_;
@@ -107,7 +107,7 @@ void* PrivateHeap::Alloc(size_t size) {
   if (size == 0) return nullptr;
   const int bin = BinOf(size, kBins);
   if (bin != kUnbinned) {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     FreeBlock* b = bins_[bin];
     if (b != nullptr) {
       bins_[bin] = b->next;
@@ -124,7 +124,7 @@ void* PrivateHeap::Alloc(size_t size) {
   if (raw == nullptr) return nullptr;
   BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     if (++live_ > peakLive_) peakLive_ = live_;
     ++system_;
   }
@@ -140,14 +140,14 @@ void PrivateHeap::Free(void* block) {
   g_live.fetch_sub(1, std::memory_order_relaxed);
   if (h->bin == kUnbinned) {
     {
-      std::lock_guard<std::mutex> g(mu_);
+      MutexLock g(mu_);
       --live_;
     }
     SystemFree(h);
     return;
   }
   FreeBlock* b = static_cast<FreeBlock*>(block);
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   b->next = bins_[h->bin];
   bins_[h->bin] = b;
   --live_;
@@ -158,7 +158,7 @@ void PrivateHeap::Free(void* block) {
 }
 
 HeapCounters PrivateHeap::Counters() const {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   return HeapCounters{live_, system_};
 }
 
@@ -168,7 +168,7 @@ void PrivateHeap::Release(void* block) {
   assert(h->magic == kMagic && h->owner == this && "block released to the wrong heap");
   VELT_UNPOISON(block, h->size);
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     --live_;
   }
   g_live.fetch_sub(1, std::memory_order_relaxed);
@@ -178,7 +178,7 @@ void PrivateHeap::Release(void* block) {
 void PrivateHeap::Trim() {
   FreeBlock* surplus = nullptr;
   {
-    std::lock_guard<std::mutex> g(mu_);
+    MutexLock g(mu_);
     int64_t keep = peakLive_ - live_;
     peakLive_ = live_;
     for (int i = kBins - 1; i >= 0 && cached_ > keep; --i) {
@@ -200,13 +200,13 @@ void PrivateHeap::Trim() {
 }
 
 int64_t PrivateHeap::CachedBlocks() const {
-  std::lock_guard<std::mutex> g(mu_);
+  MutexLock g(mu_);
   return cached_;
 }
 
 void TrimAllHeaps() {
   {
-    std::lock_guard<std::mutex> g(g_heapsLock);
+    MutexLock g(g_heapsLock);
     for (PrivateHeap* h = g_heaps; h != nullptr; h = h->nextHeap_) h->Trim();
   }
   SystemGiveBack();

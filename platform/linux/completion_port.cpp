@@ -45,13 +45,13 @@
 #include <atomic>
 #include <condition_variable>
 #include <memory>
-#include <mutex>
 #include <new>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 
 #include "platform/linux/port_socket.h"
+#include "platform/mutex.h"
 #include "platform/linux/socket_error.h"
 
 namespace plat {
@@ -71,7 +71,7 @@ bool ValidFd(Socket s) { return s >= 0 && s <= INT32_MAX; }
 }  // namespace
 
 struct CompletionPort::Impl {
-  std::mutex lifeMu;  // serialises Open and Close
+  plat::Mutex lifeMu;  // serialises Open and Close
   std::atomic<bool> isOpen{false};
   int epfd = -1;
   int evfd = -1;
@@ -79,19 +79,19 @@ struct CompletionPort::Impl {
   std::atomic<bool> stopPoller{false};
   std::atomic<uint32_t> nextGen{0};  // numbers the associations (epoll tags)
 
-  std::mutex tableMu;
-  bool accepting = false;  // guarded by tableMu
-  std::unordered_map<int, StatePtr> table;
+  plat::Mutex tableMu;
+  bool accepting TZ_GUARDED_BY(tableMu) = false;
+  std::unordered_map<int, StatePtr> table TZ_GUARDED_BY(tableMu);
 
-  std::mutex fifoMu;
+  plat::Mutex fifoMu;
   std::condition_variable fifoCv;
-  OvQueue fifo;            // guarded by fifoMu
-  bool closed = true;      // guarded by fifoMu
-  uint64_t closeCount = 0; // guarded by fifoMu; lets Get notice a Close+Open
+  OvQueue fifo TZ_GUARDED_BY(fifoMu);
+  bool closed TZ_GUARDED_BY(fifoMu) = true;
+  uint64_t closeCount TZ_GUARDED_BY(fifoMu) = 0;  // lets Get notice a Close+Open
 
   StatePtr Find(Socket s) {
     if (!ValidFd(s)) return nullptr;
-    std::lock_guard<std::mutex> lk(tableMu);
+    plat::MutexLock lk(tableMu);
     if (!accepting) return nullptr;
     auto it = table.find(static_cast<int>(s));
     return it == table.end() ? nullptr : it->second;
@@ -100,7 +100,7 @@ struct CompletionPort::Impl {
   // Arms the one-shot registration for what the queues wait for; with
   // force false only when that adds an event. Under the socket's lock.
   // Returns 0 or a SocketError.
-  int Arm(PortSocket& st, bool force) {
+  int Arm(PortSocket& st, bool force) TZ_REQUIRES(st.mu) {
     const uint32_t want = st.WantedEvents();
     if (want == 0) return kSockOk;
     if (!force && (want & ~st.armed) == 0) return kSockOk;
@@ -117,7 +117,7 @@ struct CompletionPort::Impl {
     if (finished.Empty()) return;
     const bool one = finished.Single();
     {
-      std::lock_guard<std::mutex> lk(fifoMu);
+      plat::MutexLock lk(fifoMu);
       if (closed) return;
       fifo.Append(finished);
     }
@@ -136,7 +136,7 @@ struct CompletionPort::Impl {
     if (!st || st->gen != gen) return;  // stale: closed, maybe renumbered
     OvQueue finished;
     {
-      std::lock_guard<std::mutex> lk(st->mu);
+      plat::MutexLock lk(st->mu);
       if (st->dead) return;
       st->armed = 0;  // the one-shot has fired
       if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) st->Drain(true, finished);
@@ -176,7 +176,7 @@ struct CompletionPort::Impl {
     if (!st) return kSockNotSocket;
     OvQueue finished;
     {
-      std::lock_guard<std::mutex> lk(st->mu);
+      plat::MutexLock lk(st->mu);
       if (st->dead) return kSockNotSocket;
       ov->key = st->key;
       ov->socket = s;
@@ -213,7 +213,7 @@ CompletionPort::~CompletionPort() {
 
 bool CompletionPort::Open() {
   Impl& m = *impl_;
-  std::lock_guard<std::mutex> life(m.lifeMu);
+  plat::MutexLock life(m.lifeMu);
   if (m.isOpen.load()) return true;
   m.epfd = ::epoll_create1(EPOLL_CLOEXEC);
   m.evfd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
@@ -236,12 +236,12 @@ bool CompletionPort::Open() {
     return false;
   }
   {
-    std::lock_guard<std::mutex> lk(m.fifoMu);
+    plat::MutexLock lk(m.fifoMu);
     m.closed = false;
     m.fifo = OvQueue();
   }
   {
-    std::lock_guard<std::mutex> lk(m.tableMu);
+    plat::MutexLock lk(m.tableMu);
     m.accepting = true;
   }
   m.isOpen.store(true);
@@ -250,10 +250,10 @@ bool CompletionPort::Open() {
 
 void CompletionPort::Close() {
   Impl& m = *impl_;
-  std::lock_guard<std::mutex> life(m.lifeMu);
+  plat::MutexLock life(m.lifeMu);
   if (!m.isOpen.load()) return;
   {
-    std::lock_guard<std::mutex> lk(m.fifoMu);
+    plat::MutexLock lk(m.fifoMu);
     m.closed = true;
     ++m.closeCount;
     m.fifo = OvQueue();  // abandoned, as a closed Windows port abandons them
@@ -262,14 +262,14 @@ void CompletionPort::Close() {
 
   std::unordered_map<int, StatePtr> sockets;
   {
-    std::lock_guard<std::mutex> lk(m.tableMu);
+    plat::MutexLock lk(m.tableMu);
     m.accepting = false;
     sockets.swap(m.table);
   }
   // Waits out any start or completion running on each socket; afterwards no
   // thread touches the epoll set through these sockets.
   for (auto& entry : sockets) {
-    std::lock_guard<std::mutex> lk(entry.second->mu);
+    plat::MutexLock lk(entry.second->mu);
     OvQueue abandoned;
     entry.second->TakeAll(kSockOther, abandoned);
   }
@@ -320,7 +320,7 @@ bool CompletionPort::Associate(Socket s, uintptr_t key) {
   if (!NewPortSocket(fd, m.nextGen.fetch_add(1) + 1, key, &st)) return false;
   StatePtr stale;
   {
-    std::lock_guard<std::mutex> lk(m.tableMu);
+    plat::MutexLock lk(m.tableMu);
     if (!m.accepting) {
       SetLastSocketError(kSockInvalidArg);
       return false;
@@ -353,7 +353,7 @@ bool CompletionPort::Associate(Socket s, uintptr_t key) {
   if (stale) {
     OvQueue finished;
     {
-      std::lock_guard<std::mutex> lk(stale->mu);
+      plat::MutexLock lk(stale->mu);
       stale->TakeAll(kSockConnReset, finished);
     }
     m.Complete(finished);
@@ -369,7 +369,7 @@ bool CompletionPort::Post(uintptr_t key, Overlapped* ov, uint32_t bytes) {
   ov->bytes = bytes;
   ov->error = kSockOk;
   {
-    std::lock_guard<std::mutex> lk(m.fifoMu);
+    plat::MutexLock lk(m.fifoMu);
     if (m.closed) return false;
     m.fifo.Push(ov);
   }
@@ -385,9 +385,9 @@ bool CompletionPort::Get(uintptr_t* key, Overlapped** ov, uint32_t* bytes, int* 
   }
   Overlapped* got = nullptr;
   {
-    std::unique_lock<std::mutex> lk(m.fifoMu);
+    plat::MutexLock lk(m.fifoMu);
     const uint64_t seenCloses = m.closeCount;
-    m.fifoCv.wait(lk, [&] { return m.closed || m.closeCount != seenCloses || !m.fifo.Empty(); });
+    while (!m.closed && m.closeCount == seenCloses && m.fifo.Empty()) lk.Wait(m.fifoCv);
     if (!m.closed && m.closeCount == seenCloses) got = m.fifo.Pop();
   }
   *ov = got;
@@ -480,7 +480,7 @@ void CompletionPort::CloseSocket(Socket s) {
   if (!ValidFd(s)) return;
   StatePtr st;
   {
-    std::lock_guard<std::mutex> lk(m.tableMu);
+    plat::MutexLock lk(m.tableMu);
     auto it = m.table.find(static_cast<int>(s));
     if (it != m.table.end()) {
       st = it->second;
@@ -493,7 +493,7 @@ void CompletionPort::CloseSocket(Socket s) {
   }
   OvQueue finished;
   {
-    std::lock_guard<std::mutex> lk(st->mu);
+    plat::MutexLock lk(st->mu);
     st->TakeAll(kSockConnReset, finished);
     // Closing removes the descriptor from the epoll set; under the socket's
     // lock no start or completion can be inside a call on it.

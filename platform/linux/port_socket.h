@@ -7,9 +7,9 @@
 // running call.
 #pragma once
 #include <cstdint>
-#include <mutex>
 
 #include "platform/completion_port.h"
+#include "platform/mutex.h"
 
 namespace plat {
 namespace linux_detail {
@@ -82,27 +82,26 @@ struct PortSocket {
   const uintptr_t key;    // completion key
   const bool datagram;
 
-  std::mutex mu;
-  bool dead = false;      // closed through the port, or the port closed
-  OvQueue reads;          // receive, receive-from, accept
-  OvQueue writes;         // send, send-to, connect
-  uint32_t armed = 0;     // EPOLLIN/EPOLLOUT believed armed (one-shot)
+  Mutex mu;
+  bool dead TZ_GUARDED_BY(mu) = false;     // closed through the port, or the port closed
+  OvQueue reads TZ_GUARDED_BY(mu);         // receive, receive-from, accept
+  OvQueue writes TZ_GUARDED_BY(mu);        // send, send-to, connect
+  uint32_t armed TZ_GUARDED_BY(mu) = 0;    // EPOLLIN/EPOLLOUT believed armed (one-shot)
 
   // Epoll tag: (gen << 32) | fd.
   uint64_t Tag() const { return (static_cast<uint64_t>(gen) << 32) | static_cast<uint32_t>(fd); }
   // EPOLLIN/EPOLLOUT for what the queues wait for.
-  uint32_t WantedEvents() const;
+  uint32_t WantedEvents() const TZ_REQUIRES(mu);
 
-  // All below: with mu held.
-  Attempt TryRead(Overlapped* ov);
-  Attempt TryWrite(Overlapped* ov);
+  Attempt TryRead(Overlapped* ov) TZ_REQUIRES(mu);
+  Attempt TryWrite(Overlapped* ov) TZ_REQUIRES(mu);
   // The connect call itself; kWait while the handshake runs.
-  Attempt StartConnect(Overlapped* ov);
+  Attempt StartConnect(Overlapped* ov) TZ_REQUIRES(mu);
   // Serves one queue head first until an operation has to wait.
-  void Drain(bool readSide, OvQueue& finished);
+  void Drain(bool readSide, OvQueue& finished) TZ_REQUIRES(mu);
   // Marks the socket dead and moves every waiting operation to finished,
   // failed with err.
-  void TakeAll(int err, OvQueue& finished);
+  void TakeAll(int err, OvQueue& finished) TZ_REQUIRES(mu);
 };
 
 }  // namespace linux_detail
