@@ -41,7 +41,7 @@ void TCPIOProcessor::SetQuickTimer(TzQuickTimer* timer) {
 // Thread contract: the controlling thread.
 bool TCPIOProcessor::Init() {
   {
-    std::lock_guard<std::mutex> lk(m_stopMu);
+    plat::MutexLock lk(m_stopMu);
     m_stopSignalled = false;
   }
   m_running.store(1);
@@ -92,7 +92,7 @@ void TCPIOProcessor::Destroy() {
   Log::writeDebug(AsynLogCategory, kLogTcpProcessor, "TCPIOProcessor::Destroy 开始Destroy。");
   m_running.store(0);
   {
-    std::lock_guard<std::mutex> lk(m_stopMu);
+    plat::MutexLock lk(m_stopMu);
     m_stopSignalled = true;
   }
   m_stopCv.notify_all();
@@ -285,13 +285,13 @@ void TCPIOProcessor::CheckThreadProc(void* owner, void* /*arg*/) {
 // The deadline is absolute and the clock is re-read under the mutex after
 // every wake-up, so a clock step made at any moment is seen.
 bool TCPIOProcessor::WaitCheckDue(int64_t dueMs) {
-  plat::ClockWaitScope scope(m_stopMu, m_stopCv);
-  std::unique_lock<std::mutex> lk(m_stopMu);
+  plat::ClockWaitScope scope(m_stopMu.Native(), m_stopCv);
+  plat::MutexLock lk(m_stopMu);
   for (;;) {
     if (m_stopSignalled) return false;
     const int64_t left = dueMs - plat::MonotonicMs();
     if (left <= 0) return true;
-    m_stopCv.wait_for(lk, std::chrono::milliseconds(left));
+    lk.WaitFor(m_stopCv, std::chrono::milliseconds(left));
   }
 }
 

@@ -23,12 +23,12 @@
 #include <condition_variable>
 #include <cstdint>
 #include <map>
-#include <mutex>
 
 #include "asynmodel/SessionTimer.h"
 #include "asynmodel/net/IOProcessor.h"
 #include "asynmodel/net/PooledStlAllocator.h"
 #include "asynmodel/net/TCPSocketItem.h"
+#include "platform/mutex.h"
 #include "tzhelper/TzThread.h"
 #include "tzhelper/TzToken.h"
 #include "tzhelper/Tzautolock.h"
@@ -173,9 +173,9 @@ class TCPIOProcessor : public IOProcessor {
   std::atomic<int64_t> m_firstCheckDue{0};  // virtual ms, set by Init
   // The stop event of the check thread: a flag under a mutex, so a wait on
   // the virtual clock cannot miss a clock step (see WaitCheckDue).
-  std::mutex m_stopMu;
+  plat::Mutex m_stopMu;
   std::condition_variable m_stopCv;
-  bool m_stopSignalled = false;  // guarded by m_stopMu
+  bool m_stopSignalled TZ_GUARDED_BY(m_stopMu) = false;
   std::atomic<uint8_t> m_running{0};
   std::atomic<uint8_t> m_started{0};
   std::atomic<uint32_t> m_checkPasses{0};
