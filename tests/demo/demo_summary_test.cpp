@@ -32,29 +32,26 @@ TEST(DemoSummary, CleanRunPassesAndEveryShortfallIsNamed) {
   ASSERT_EQ(1u, Judge(t).size());
   EXPECT_NE(std::string::npos, Judge(t)[0].find("3, 70"));
 
-  t = Clean();
-  t.records.duplicates = 1;
-  EXPECT_EQ(1u, Judge(t).size());
-  t = Clean();
-  t.records.corrupt = 1;
-  EXPECT_EQ(1u, Judge(t).size());
-  t = Clean();
-  t.callbacks.distinct = 3;
-  EXPECT_EQ(2u, Judge(t).size());  // one missing callback, and answers != callbacks
-  t = Clean();
-  t.answered = 3;
-  EXPECT_EQ(1u, Judge(t).size());
-  t = Clean();
-  t.callbacks.repeats = 1;
-  EXPECT_EQ(1u, Judge(t).size());
-  t = Clean();
-  t.recordsSent = 50;
-  t.records.distinct = 50;
-  t.timedOut = true;
-  EXPECT_EQ(2u, Judge(t).size());
-  t = Clean();
-  t.discovered = false;
-  EXPECT_EQ(1u, Judge(t).size());
+  struct Case {
+    const char* what;
+    void (*spoil)(RunTotals*);
+    size_t complaints;
+  };
+  const Case cases[] = {
+      {"duplicate", [](RunTotals* r) { r->records.duplicates = 1; }, 1},
+      {"corrupt", [](RunTotals* r) { r->records.corrupt = 1; }, 1},
+      // one missing callback, and answers != callbacks
+      {"callback missing", [](RunTotals* r) { r->callbacks.distinct = 3; }, 2},
+      {"answer missing", [](RunTotals* r) { r->answered = 3; }, 1},
+      {"callback repeated", [](RunTotals* r) { r->callbacks.repeats = 1; }, 1},
+      {"timed out", [](RunTotals* r) { r->recordsSent = r->records.distinct = 50; r->timedOut = true; }, 2},
+      {"undiscovered", [](RunTotals* r) { r->discovered = false; }, 1},
+  };
+  for (const Case& c : cases) {
+    t = Clean();
+    c.spoil(&t);
+    EXPECT_EQ(c.complaints, Judge(t).size()) << c.what;
+  }
 }
 
 TEST(DemoSummary, InjectedFaultsExplainDropsDuplicatesAndGiveUps) {

@@ -113,7 +113,7 @@ TEST(Adjust, SpeakIdBelow10000IsUplinkAndFromThereDownlinkAndEachIsAnsweredWithI
     // Dialog, PacketId, meetId, UserId, speakId, a1, a2, then 0 for a3, a4, 0.
     EXPECT_EQ(Cat({Slice(*n, 0, 28), {0, 0, 0, 0}, Slice(*n, 32, 36), {0, 0, 0, 0}}), a.Body());
   }
-  ASSERT_TRUE(Eventually([] { return Calls() == 2; }));
+  ASSERT_TRUE(WaitUntil([] { return Calls() == 2; }));
   const std::vector<Call> calls = TakeCalls();
   EXPECT_EQ(0, calls[0].kind);
   EXPECT_EQ(Uplink(up), calls[0].record);
@@ -132,7 +132,7 @@ TEST(Adjust, RepeatsShortBodiesAndAFirstZeroPairReachTheHostNeverAndLongBodiesOn
   ASSERT_TRUE(f.Send(Notify(9, 1, 5), &a));  // answered, not passed on
   ASSERT_TRUE(f.Send(Notify(9, 2, 5), &a));
   ASSERT_TRUE(f.Send(Notify(9, 1, 5), &a));  // A, B, A: only the latest pair is remembered
-  ASSERT_TRUE(Eventually([] { return Calls() == 3; }));
+  ASSERT_TRUE(WaitUntil([] { return Calls() == 3; }));
   EXPECT_EQ(2u, log.Count("[Kelvarn]【Adjust】重复接收到LogReceiver的【修改媒体】通知"));
   EXPECT_TRUE(log.WaitFor("[Kelvarn]【Adjust】接收LogReceive更改会议媒体参量,回应成功", 5));
 
@@ -143,7 +143,7 @@ TEST(Adjust, RepeatsShortBodiesAndAFirstZeroPairReachTheHostNeverAndLongBodiesOn
   longBody.resize(200, 0xEE);  // the extra bytes are ignored
   ASSERT_TRUE(f.Send(longBody, &a));
   EXPECT_EQ(4u, vpeer::GetU32(a.Body().data() + 4));  // the first answer is the long one's
-  ASSERT_TRUE(Eventually([] { return Calls() == 4; }));
+  ASSERT_TRUE(WaitUntil([] { return Calls() == 4; }));
   EXPECT_EQ(Uplink(longBody), TakeCalls()[3].record);
   EXPECT_EQ(1u, log.Count("[Kelvarn]【Adjust】接收到LogReceiver的修改媒体通知，内容有误(RecvLen:87,StruLen:88)"));
 }

@@ -41,7 +41,7 @@ TEST(StartUp, SecondCallReturns15AndKeepsTheBoundAddress) {
   // Records still leave from the address bound by the first call.
   Received r;
   std::vector<uint8_t> record = Pattern(12, 4);
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     ReportMeetingQosInfo(record.data(), 12);
     return qos.ReceiveMsg(vpeer::kMsgQosRecord, &r, 50);
   }));
@@ -94,7 +94,7 @@ TEST(StartUp, PortRangeModeBindsFromTheRangeThroughTheSupervisionThread) {
   EXPECT_TRUE(log.WaitFor("[Kelvarn]设定端口有误:127.0.0.1:" + std::to_string(first) + ",IP自适应状态:非自适应"));
   ASSERT_TRUE(log.WaitFor("[Kelvarn][IPRESET]重新设置默认UDP地址成功, addr:127.0.0.1:"));
   // The session asks STPRC from the bound port: first .. last + 99.
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     VELT_TestAdvanceClock(500);
     Received r;
     if (!stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r, 50)) return false;
@@ -132,7 +132,7 @@ TEST(StartUp, EveryPortRefusedGivesOneFailureLinePerPass) {
                              stprc.Port(), 0));
   const std::string line = "[Kelvarn][IPRESET]重新设置默认UDP地址失败(" + end + ":" + end +
                            ")，循环了开始到结束都没成功，:" + std::to_string(first) + "-" + std::to_string(first + 2);
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     VELT_TestAdvanceClock(10);
     return log.Count(line) >= 1;
   }));

@@ -35,7 +35,7 @@ TEST(ReceiverList, TwoEntriesRedirectTheNextRecordToTheFirstAndEmptyOrForeignLis
   ClientAddr client;
   ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
   std::vector<uint8_t> body;
-  ASSERT_TRUE(Eventually([&] { return ReportAndReceive(qos, Pattern(5, 1), &body, 100); }));
+  ASSERT_TRUE(WaitUntil([&] { return ReportAndReceive(qos, Pattern(5, 1), &body, 100); }));
 
   const std::string src = "src:(ip:127.0.0.1, port:" + std::to_string(lister.Port()) + ")";
   lister.SendData(client.ep, 115, 0, client.sid, ReceiversResp(3, {}));

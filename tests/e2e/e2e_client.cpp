@@ -24,6 +24,15 @@ bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, st
   return true;
 }
 
+bool SessionBarrier() {
+  TestServer own;
+  char ip[16] = "127.0.0.1";
+  const std::vector<uint8_t> record = Pattern(8, 0xB7);
+  if (ReportMeetingQosInfo3(record.data(), 8, ip, own.Port()) != 0) return false;
+  Received r;
+  return own.ReceiveMsg(vpeer::kMsgQosRecord, &r);
+}
+
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);

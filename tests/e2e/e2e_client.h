@@ -28,6 +28,11 @@ bool AnswerStprc(TestServer& stprc, const vpeer::Endpoint& qos, ClientAddr* clie
 bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, std::vector<uint8_t>* body,
                       int timeoutMs = 3000);
 
+// Returns once the report session has handled everything handed to it
+// before: a record with its own destination reaches a fresh server. Whatever
+// the session sent before that is in its receivers' buffers by then.
+bool SessionBarrier();
+
 inline vpeer::Endpoint Loopback(uint16_t port) {
   vpeer::Endpoint e;
   e.ip = 0x7F000001u;

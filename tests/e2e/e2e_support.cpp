@@ -2,9 +2,7 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <mutex>
-#include <random>
 #include <thread>
 
 #include "veltrane.h"
@@ -12,18 +10,6 @@
 namespace e2e {
 
 void SleepRealMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-std::string MakeTempDir(const std::string& prefix) {
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path base = fs::temp_directory_path(ec);
-  std::random_device rd;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    const fs::path dir = base / (prefix + std::to_string(rd()));
-    if (fs::create_directory(dir, ec)) return dir.string();
-  }
-  return base.string();
-}
 
 TestServer::TestServer() {
   vpeer::Endpoint local;
@@ -121,7 +107,7 @@ size_t LogCollector::Count(const std::string& needle) const {
 }
 
 bool LogCollector::WaitFor(const std::string& needle, size_t n, int timeoutMs) const {
-  return Eventually([&] { return Count(needle) >= n; }, timeoutMs);
+  return WaitUntil([&] { return Count(needle) >= n; }, timeoutMs);
 }
 
 std::vector<std::string> LogCollector::Lines() const {

@@ -2,14 +2,15 @@
 // server (decoding with the peer's independent codec), and a collector of the
 // library's log lines through its exported log callback.
 #pragma once
-#include <chrono>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "codec.h"
 #include "endpoint.h"
+#include "temp_dir.h"
 #include "udp_socket.h"
+#include "wait_util.h"
 
 namespace e2e {
 
@@ -56,25 +57,6 @@ class LogCollector {
 std::vector<uint8_t> StpAddrResp(const char* ip, uint16_t port, uint32_t result);
 // A 22-byte StprcAddrEntry array helper lives in the tests that need it.
 
-// Waits (real time, bounded) until pred() or timeoutMs passes.
-template <class Pred>
-bool Eventually(Pred pred, int timeoutMs = 5000);
-
 void SleepRealMs(int ms);
-
-// A new empty folder under the system's temporary one (its path in the
-// system's own form, which the library must accept).
-std::string MakeTempDir(const std::string& prefix);
-
-template <class Pred>
-bool Eventually(Pred pred, int timeoutMs) {
-  // Real time: pred itself may block for a while.
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    if (pred()) return true;
-    SleepRealMs(5);
-  }
-  return pred();
-}
 
 }  // namespace e2e

@@ -1,7 +1,5 @@
-// The library against the independent peer: discovery, records and
-// adjustments in both directions, a run with loss,
-// duplication and reordering in both directions, and a byte-for-byte check
-// of everything the library puts on the wire.
+// The library against the independent peer: records and adjustments through
+// loss, duplication and reordering in both directions.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -36,18 +34,13 @@ struct PeerRun {
   vpeer::PeerConfig cfg;
   std::unique_ptr<vpeer::Peer> peer;
   std::mutex mu;
-  std::set<uint32_t> seqs;                    // distinct records received
-  std::vector<std::vector<uint8_t>> raw;      // every datagram received
+  std::set<uint32_t> seqs;  // distinct records received
 
   void Start() {
     cfg.on1116 = [this](const vpeer::QosRecord& r) {
       if (r.len < 4) return;
       std::lock_guard<std::mutex> g(mu);
       seqs.insert(vpeer::GetU32(r.body));
-    };
-    cfg.onDatagram = [this](const vpeer::RawDatagram& d) {
-      std::lock_guard<std::mutex> g(mu);
-      raw.emplace_back(d.data, d.data + d.len);
     };
     peer.reset(new vpeer::Peer(cfg));
     std::string err;
@@ -69,10 +62,10 @@ void StartAndDiscover(PeerRun& run, size_t index = 0) {
   ASSERT_EQ(0, InitVeltraneWithCallback(&OnAdjust, 0, 0, "127.0.0.1", 0, 0, 0, "127.0.0.1",
                                         run.peer->StprcEndpoint(index).port));
   uint32_t seq = 1000000;
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     std::vector<uint8_t> r = Record(++seq, 16);
     ReportMeetingQosInfo(r.data(), 16);
-    return Eventually([&] { return run.HasRecord(seq); }, 100);
+    return WaitUntil([&] { return run.HasRecord(seq); }, 100);
   }, 8000));
 }
 
@@ -107,7 +100,7 @@ TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
     if (i % 20 == 19) SleepRealMs(5);
   }
   // Every record either reached the peer (at least once) or was dropped by it.
-  ASSERT_TRUE(Eventually([&] {
+  ASSERT_TRUE(WaitUntil([&] {
     vpeer::PeerStats s = run.peer->Stats();
     return run.Distinct() - before + (s.droppedInByMsg[vpeer::kMsgQosRecord] - droppedBefore) >= kRecords;
   }, 10000));
@@ -124,50 +117,11 @@ TEST(PeerRoad, LossDuplicationAndReorderingInBothDirections) {
     const uint64_t answered = run.peer->Stats().adjustAnswered;
     ASSERT_EQ(vpeer::Peer::kSendOk,
               run.peer->SendAdjust(Notify(100 + i, i % 2 ? 15000 : 15), &client, true));
-    ASSERT_TRUE(Eventually([&] {
+    ASSERT_TRUE(WaitUntil([&] {
       return g_uplink + g_downlink == i + 1 && run.peer->Stats().adjustAnswered > answered;
     }, 15000)) << "notification " << i;
   }
   EXPECT_EQ(kAdjust / 2 + 1, g_uplink.load());
   EXPECT_EQ(kAdjust / 2, g_downlink.load());
   EXPECT_EQ(0u, run.peer->Stats().adjustAcksInvalid);
-}
-
-TEST(PeerRoad, RecordsAndAdjustmentsInBothDirectionsAndEveryDatagramReadsBackByteForByte) {
-  PeerRun run;
-  run.Start();
-  StartAndDiscover(run);
-  for (uint32_t i = 0; i < 100; ++i) {
-    std::vector<uint8_t> r = Record(i, 4 + (i * 37) % 2000);
-    ReportMeetingQosInfo(r.data(), static_cast<uint32_t>(r.size()));
-  }
-  const vpeer::Endpoint client = run.peer->ClientAddress();
-  run.peer->SendAdjust(Notify(7, 1), &client, true);
-  run.peer->SendAdjust(Notify(8, 10001), &client, true);
-  ASSERT_TRUE(Eventually([&] { return run.Distinct() >= 101 && run.peer->Stats().adjustAnswered == 2; }));
-  ASSERT_TRUE(Eventually([&] { return g_uplink == 1 && g_downlink == 1; }));
-  const vpeer::PeerStats s = run.peer->Stats();
-  EXPECT_EQ(2u, s.adjustAcksValid);
-  EXPECT_EQ(0u, s.adjustAcksInvalid);
-  EXPECT_EQ(0u, s.malformed);
-
-  std::lock_guard<std::mutex> g(run.mu);
-  ASSERT_GT(run.raw.size(), 100u);
-  size_t data = 0, acks = 0;
-  for (const std::vector<uint8_t>& bytes : run.raw) {
-    vpeer::Datagram d;
-    ASSERT_EQ(vpeer::Verdict::kOk, vpeer::ParseDatagram(bytes.data(), bytes.size(), &d));
-    std::vector<uint8_t> again;
-    if (d.kind == vpeer::DatagramKind::kAck) {
-      vpeer::EncodeAck(d.sn, &again);
-      ++acks;
-    } else {
-      ASSERT_TRUE(vpeer::EncodeData(d.msg, d.body, d.bodyLen, d.kind == vpeer::DatagramKind::kReliable, d.sn, &again));
-      EXPECT_EQ(1u, d.msg.msgTag);
-      ++data;
-    }
-    EXPECT_EQ(bytes, again);
-  }
-  EXPECT_GE(data, 103u);  // 6801s, the records and two 6004 answers
-  EXPECT_GE(acks, 2u);    // the library's ACKs of the reliable 6003s
 }

@@ -1,6 +1,7 @@
 // The receive path of the UDP processor against a plain loopback peer:
 // receiver checks, unreliable and reliable delivery, ACKs and duplicates, and
 // replies through the sender a message arrived with.
+#include "frozen_clock.h"
 #include "udp_test_util.h"
 
 using namespace udptest;
@@ -18,6 +19,7 @@ uint32_t DefaultItemSn(UDPIOProcess* udp) {
 class UdpReceive : public UdpFixture {};
 
 TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered) {
+  FrozenClock clock;  // the warning limiter's second ends when the test says
   LogCapture log;
   Peer peer;
   const uint32_t sid = session_->GetSessionID();
@@ -27,6 +29,8 @@ TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered)
   badVersion[0] = 2;
   std::vector<uint8_t> badLength = DataDatagram(2, 0, sid, "l");
   badLength[2] += 1;
+  std::vector<uint8_t> trailingByte = DataDatagram(6, 0, sid, "t");
+  trailingByte.push_back(0);  // received one more than the length field says
   std::vector<uint8_t> badChecksum = DataDatagram(3, 0, sid, "c");
   badChecksum[4] = 0x5A;
   std::vector<uint8_t> tooLarge = DataDatagram(4, 0, sid, std::string(2049 - 24, 'x'));
@@ -36,7 +40,7 @@ TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered)
   shortImage.pop_back();  // one byte short of the 16-byte message image
   shortImage[2] -= 1;
 
-  for (const auto& d : {badVersion, badLength, badChecksum, tooLarge, shortReliable, shortImage}) {
+  for (const auto& d : {badVersion, badLength, badChecksum, tooLarge, shortReliable, shortImage, trailingByte}) {
     peer.SendTo(defaultPort_, d);
   }
   peer.SendTo(defaultPort_, DataDatagram(99, 0, sid, "marker"));
@@ -49,14 +53,24 @@ TEST_F(UdpReceive, InvalidDatagramsAreDroppedWithTheirWarningsAndNeverDelivered)
   EXPECT_EQ(got[0].body, "marker");
 
   EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的版本信息错误.接收到的版本:2,期待版本:1"), 1u);
-  EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."), 1u);
+  EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的长度错误."), 2u);
   EXPECT_EQ(log.Count("UDPIOProcess::CheckDataPacketValid() 数据的校验和错误."), 1u);
   EXPECT_EQ(log.Count("UDPIOProcess::ConstructRecvEvent() 反序列化Msg失败."), 1u);
   const std::string drop = "UDPIOProcess::RecvPerIOProc() 收到RecvPerIO，收到的包大小[";
-  EXPECT_EQ(log.Count(drop), 5u);
+  EXPECT_EQ(log.Count(drop), 5u);  // then the limiter holds the sixth back
   EXPECT_TRUE(log.Contains(drop + "2049 Byte]或者内容错误，相应的SocketItem[sn=" + sn + "]."));
   EXPECT_TRUE(log.Contains(drop + "10 Byte]或者内容错误，相应的SocketItem[sn=" + sn + "]."));
   EXPECT_EQ(udp_->SocketCount(), 1u);  // a bad datagram never costs the socket
+
+  // A junk flood must not rotate the start-up lines out of the log: per kind,
+  // five lines in full, then one summary when the second is over.
+  for (int i = 0; i < 6; ++i) peer.SendTo(defaultPort_, badVersion);
+  peer.SendTo(defaultPort_, DataDatagram(100, 0, sid, "marker"));
+  ASSERT_TRUE(session_->WaitMessages(2));
+  EXPECT_EQ(log.Count("接收到的版本:2,期待版本:1"), 5u);
+  clock.Advance(1000);
+  peer.SendTo(defaultPort_, badVersion);
+  EXPECT_TRUE(log.WaitFor("UDPIOProcess::CheckDataPacketValid() version: 2 similar warnings suppressed in the last"));
 }
 
 TEST_F(UdpReceive, AnyFlagOtherThanOneIsUnreliable) {
