@@ -5,7 +5,6 @@
 #include <chrono>
 #include <cstring>
 #include <future>
-#include <set>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -109,41 +108,6 @@ class PlatformCompletionPort : public ::testing::Test {
 
   CompletionPort port_;
 };
-
-// One receive and many sends pending on one socket that talks to itself.
-TEST_F(PlatformCompletionPort, UdpOperationsCompleteOnceWithBytesKeyAndSource) {
-  SockAddrIn local{};
-  Socket s = AssociatedUdp(0x51, &local);
-  RecvSlot recv;
-  ASSERT_EQ(recv.Start(port_, s), 0);
-  constexpr int kSends = 20;
-  Overlapped sends[kSends] = {};
-  for (auto& ov : sends) ASSERT_EQ(port_.StartSendTo(s, "12345678", 8, local, &ov), 0);
-  // A loopback send finishes inside the call: its completion is already
-  // queued ahead of anything posted afterwards.
-  static Overlapped marker{};
-  ASSERT_TRUE(port_.Post(kMarkerKey, &marker, 0));
-
-  std::set<Overlapped*> seen;
-  for (int i = 0; i < kSends + 2; ++i) {
-    Taken t;
-    ASSERT_TRUE(TakeOne(port_, &t));
-    if (t.ov == &marker) {
-      EXPECT_GE(seen.size(), static_cast<size_t>(kSends)) << "a send completed after a later post";
-      continue;
-    }
-    EXPECT_TRUE(t.ok);
-    EXPECT_EQ(t.key, 0x51u);
-    EXPECT_EQ(t.bytes, 8u);
-    EXPECT_EQ(t.err, 0);
-    EXPECT_TRUE(seen.insert(t.ov).second) << "completed twice";
-  }
-  EXPECT_EQ(seen.count(&recv.ov), 1u);
-  EXPECT_EQ(std::memcmp(recv.buf, "12345678", 8), 0);
-  EXPECT_TRUE(SameAddr(recv.from, local));
-  EXPECT_EQ(recv.fromLen, 16);
-  port_.CloseSocket(s);
-}
 
 TEST_F(PlatformCompletionPort, OversizedDatagramReportsItsRealSizeAndSocketStaysUsable) {
   SockAddrIn local{};
