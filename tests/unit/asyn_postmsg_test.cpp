@@ -144,30 +144,11 @@ class OrderCheckingSession : public Session {
   std::atomic<uint32_t> expected[kPosters] = {};
 };
 
-// Holds every handler until another one runs beside it (bounded).
-class OverlapSession : public Session {
- public:
-  OverlapSession() : Session(Parallel()) {}
-  int32_t OnMessage(uint32_t, const uint8_t*, uint32_t, uint32_t, const SptrISender&) override {
-    const int now = inHandler.fetch_add(1) + 1;
-    int seen = maxSeen.load();
-    while (now > seen && !maxSeen.compare_exchange_weak(seen, now)) {
-    }
-    WaitUntil([&] { return maxSeen.load() > 1; }, 2000);
-    inHandler.fetch_sub(1);
-    done.fetch_add(1);
-    return 0;
-  }
-  std::atomic<int> inHandler{0};
-  std::atomic<int> maxSeen{0};
-  std::atomic<int> done{0};
-};
-
 }  // namespace
 
 TEST_F(PostMsgTest, ConcurrentPostersKeepASerialSessionOrderedAndExclusive) {
-  // Enough for the posters to interleave thousands of times on any machine.
-  const uint32_t perPoster = 10000;
+  // Enough for the posters to interleave many times on any machine.
+  const uint32_t perPoster = 2000;
   auto target = SptrSession(new OrderCheckingSession());
   auto* checker = static_cast<OrderCheckingSession*>(target.get());
   ASSERT_EQ(target->Start(), 0);
@@ -192,13 +173,4 @@ TEST_F(PostMsgTest, ConcurrentPostersKeepASerialSessionOrderedAndExclusive) {
   EXPECT_EQ(checker->outOfOrder.load(), 0);
   for (int t = 0; t < kPosters; ++t) EXPECT_EQ(checker->expected[t].load(), perPoster);
   target->Terminate(0);
-
-  // The same framework runs a parallel session's handlers side by side.
-  auto par = SptrSession(new OverlapSession());
-  auto* overlap = static_cast<OverlapSession*>(par.get());
-  ASSERT_EQ(par->Start(), 0);
-  for (int i = 0; i < 4; ++i) ASSERT_EQ(mgr->PostMsg(par->GetSessionID(), 2, nullptr, 0, false), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return overlap->done.load() == 4; }));
-  EXPECT_GT(overlap->maxSeen.load(), 1);
-  par->Terminate(0);
 }

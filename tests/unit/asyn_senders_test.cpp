@@ -1,33 +1,15 @@
-// The local sender, and the TCP sender's refusals before any connection is
-// tried (the road itself: tcp_transport_test.cpp).
+// The TCP sender's refusals before any connection is tried (the road
+// itself: tcp_transport_test.cpp).
 #include <gtest/gtest.h>
 
 #include "asyn_test_util.h"
 #include "asynmodel/AsynLog.h"
 #include "asynmodel/PostMsgContext.h"
-#include "asynmodel/net/LocalSender.h"
 #include "asynmodel/net/TCPIOProcessor.h"
 #include "asynmodel/net/TCPSender.h"
 
 using namespace AsynModel;
 using namespace asyn_test;
-
-TEST(AsynSenders, ALocalSenderHoldsItsSessions) {
-  SptrSession dest(new RecordingSession());
-  SptrSession source(new RecordingSession());
-  const uint32_t destRefs = dest->RefCount();
-  {
-    SptrISender sender(new LocalSender(dest.get(), source.get()));
-    EXPECT_EQ(sender->TransportType(), 0u);
-    EXPECT_TRUE(sender->IsValid());
-    EXPECT_EQ(dest->RefCount(), destRefs + 1);
-  }
-  EXPECT_EQ(dest->RefCount(), destRefs);
-  SptrISender empty(new LocalSender(nullptr, nullptr));
-  EXPECT_FALSE(empty->IsValid());
-  dest->Terminate(0);
-  source->Terminate(0);
-}
 
 TEST(AsynSenders, TheTcpSenderRefusesWithItsCodesAndLines) {
   LogCapture cap;

@@ -35,10 +35,6 @@ TEST(MsgMemStream, CreateTakesABlockOfItsClassAndOtherSizesGetNoBuffer) {
   EXPECT_EQ(3, s->RealSection());
   EXPECT_EQ(1u, MemStream::ClassPool(3).Counters().liveBlocks);
   std::memset(s->Buffer(), 0x5A, MemStream::ClassBytes(3));  // the whole class block is usable
-  SptrMemStream big(MemStream::Create(2097152));
-  ASSERT_NE(nullptr, big->Buffer());
-  EXPECT_EQ(16, big->RealSection());
-  big->Buffer()[2097151] = 1;
 
   for (uint32_t n : {0u, 2097153u, 0xFFFFFFFFu}) {
     SptrMemStream none(MemStream::Create(n));

@@ -25,12 +25,6 @@ void FillHeader(Msg* m) {
 const uint8_t kHeaderBytes[16] = {0x01, 0x00, 0x00, 0x00, 0x5C, 0x04, 0x00, 0x00,
                                   0x04, 0x03, 0x02, 0x01, 0xFF, 0xD7, 0xFF, 0xFF};
 
-struct Counted : UserDataInfo {
-  explicit Counted(int* d) : destroyed(d) {}
-  ~Counted() override { ++*destroyed; }
-  int* destroyed;
-};
-
 }  // namespace
 
 TEST(MsgSerialize, SharedBodyFollowsTheLittleEndianHeaderAndOneByteShortWritesNothing) {
@@ -89,20 +83,3 @@ TEST(MsgSerialize, ChainBodyIsCopiedNodeByNodeAndOtherFormsWriteTheHeaderOnly) {
   m.form = MSG_DATA_USERDATA;
   EXPECT_EQ(16, m.Serialize(out, 16, &header));
 }
-
-TEST(MsgSerialize, DestructionReleasesUserDataStreamAndChain) {
-  int destroyed = 0;
-  plat::SetSystemVersionForTest(6, 1);
-  {
-    Msg* m = new Msg();
-    ASSERT_NE(nullptr, m);
-    m->userData = SptrUserDataInfo(new Counted(&destroyed));
-    m->stream = SptrMemStream(MemStream::Create(64));
-    m->linkBuff = SptrLinkBuff(LinkBuff::Create(64));
-    delete m;
-  }
-  EXPECT_EQ(1, destroyed);
-  EXPECT_EQ(2, MemStream::ClassPool(1).CachedBlocks());  // the stream's and the node's blocks
-}
-
-

@@ -146,31 +146,6 @@ TEST(SessionGateDirect, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
   s->Terminate(0);
 }
 
-TEST(SessionDispatch, BodiesReachOnMessageAsTheirFormSays) {
-  SptrSession s(new RecordingSession());
-  // Form 2 whose data length equals its payload offset: an empty body.
-  EventListItem item;
-  item.event = CopiedMessage(s->GetSessionID(), 1, "0123456789abcdef", 16);
-  item.event.msg()->stream->SetPayloadOffset(16);
-  s->DispatchEvent(item);
-  // Form 2 with an offset: the bytes after it.
-  item.event = CopiedMessage(s->GetSessionID(), 2, "headBODY", 8);
-  item.event.msg()->stream->SetPayloadOffset(4);
-  s->DispatchEvent(item);
-  // A LinkBuff body is never delivered.
-  item.event = CopiedMessage(s->GetSessionID(), 3, nullptr, 0);
-  item.event.msg()->form = MSG_DATA_LINKBUFF;
-  s->DispatchEvent(item);
-
-  std::lock_guard<std::mutex> g(Rec(s)->mu);
-  const std::vector<Received>& m = Rec(s)->messages;
-  ASSERT_EQ(m.size(), 2u);
-  EXPECT_EQ(m[0].pointer, nullptr);
-  EXPECT_EQ(m[0].length, 0u);
-  EXPECT_EQ(m[1].body, "BODY");
-  s->Terminate(0);
-}
-
 TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndDestroyingRefusesEvents) {
   LogCapture cap;
   std::atomic<int> destroyed{0};

@@ -83,24 +83,6 @@ TEST(SimpleIndexList, EraseByGuidOrPositionKeepsTheIndexInStep) {
   EXPECT_EQ(0, g_live);
 }
 
-TEST(SimpleIndexList, HoldsOneReferenceThatOutlivesTheCaller) {
-  List list;
-  {
-    RecRef r = Make(11);
-    ASSERT_EQ(0, list.push_back(11, r));
-    EXPECT_EQ(2u, r->RefCount());
-  }
-  EXPECT_EQ(1, g_live);
-  RecRef kept = list.begin()->record;
-  list.clear();
-  EXPECT_EQ(0u, list.size());
-  EXPECT_EQ(0u, list.index_size());
-  EXPECT_EQ(1, g_live);  // a reference taken from the list keeps the record
-  kept.reset();
-  EXPECT_EQ(0, g_live);
-  EXPECT_EQ(-1, list.erase(11));
-}
-
 TEST(SimpleIndexList, RoutineLinesAreSkippedBelowTheLevel) {
   LogCapture log;
   Log::SetLevel(2);

@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <set>
-#include <thread>
 #include <vector>
 
 #include "tzhelper/TzEventNodeAlloc.h"
@@ -31,17 +30,3 @@ TEST(TzhelperEventNode, CountsLiveNodesAndHandsOutDistinctAlignedBlocks) {
   EXPECT_EQ(0, tz::LiveEventNodes());
 }
 
-// A queue that fills and drains again and again reuses its nodes: Loki (and
-// so malloc, which backs Loki's pages) sees only the first burst.
-TEST(TzhelperEventNode, ARepeatedBurstTakesNothingNewFromLoki) {
-  std::vector<void*> burst;
-  long afterFirst = 0;
-  for (int round = 0; round < 3; ++round) {
-    for (int i = 0; i < 3000; ++i) burst.push_back(tz::AllocEventNode(72));
-    for (void* p : burst) tz::FreeEventNode(p, 72);
-    burst.clear();
-    if (round == 0) afterFirst = tz::EventNodeLokiAllocations();
-  }
-  EXPECT_EQ(afterFirst, tz::EventNodeLokiAllocations());
-  EXPECT_EQ(0, tz::LiveEventNodes());
-}

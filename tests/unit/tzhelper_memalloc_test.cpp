@@ -1,5 +1,5 @@
 // Pools of the helper library: the free-list method, its system-version
-// switch, and the typed pools behind TzPooled.
+// switch, concurrent use and trimming.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -15,10 +15,6 @@ namespace {
 struct PooledRecord : TzPooled<PooledRecord, TzListMemAllocMethod> {
   uint64_t a = 1;
   uint32_t b = 2;
-};
-
-struct HeapRecord : TzPooled<HeapRecord, TzPrivateHeapMemAllocMethod> {
-  uint32_t v[5] = {};
 };
 
 }  // namespace
@@ -74,21 +70,6 @@ TEST(TzhelperMemAlloc, FreeListsOffOnVersion60AndTheVersionIsReadOnce) {
     EXPECT_EQ(v.freeList, p.UsesFreeList()) << v.major << "." << v.minor;
   }
   EXPECT_FALSE(pool.UsesFreeList());
-}
-
-TEST(TzhelperMemAlloc, PooledClassesCycleThroughTheirPools) {
-  plat::SetSystemVersionForTest(6, 1);
-  PooledRecord* r = new PooledRecord();
-  EXPECT_EQ(1u, r->a);
-  delete r;
-  const int64_t system = TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Counters().systemBlocks;
-  for (int i = 0; i < 100; ++i) delete new PooledRecord();
-  EXPECT_EQ(system, (TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Counters().systemBlocks));
-
-  HeapRecord* h = new HeapRecord();
-  EXPECT_EQ(1, (TzMemAlloc<HeapRecord, TzPrivateHeapMemAllocMethod>::Counters().liveBlocks));
-  delete h;
-  EXPECT_EQ(0, (TzMemAlloc<HeapRecord, TzPrivateHeapMemAllocMethod>::Counters().liveBlocks));
 }
 
 TEST(TzhelperMemAlloc, ConcurrentAllocateAndFreeKeepEveryBlockAccountedFor) {

@@ -2,9 +2,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <set>
-#include <thread>
-#include <vector>
 
 #include "tzhelper/TzRandom.h"
 
@@ -27,24 +24,3 @@ TEST(TzhelperRandom, MapsTheStateIntoBoundsAndSwapsReversedBounds) {
   EXPECT_EQ(forward, TzRandom(40, 3));
 }
 
-TEST(TzhelperRandom, ConcurrentCallersEachTakeTheirOwnStep) {
-  TzSrand(99);
-  constexpr int kPerThread = 5000;
-  std::vector<std::vector<uint32_t>> got(4);
-  std::vector<std::thread> threads;
-  for (int t = 0; t < 4; ++t) {
-    threads.emplace_back([&got, t] {
-      for (int i = 0; i < kPerThread; ++i) got[t].push_back(TzRandom(0, 0xFFFFFFFFu));
-    });
-  }
-  for (auto& th : threads) th.join();
-  std::set<uint32_t> all;
-  for (auto& v : got) all.insert(v.begin(), v.end());
-  std::set<uint32_t> expected;
-  uint32_t x = 99;
-  for (int i = 0; i < 4 * kPerThread; ++i) {
-    x = x * 214013u + 2531011u;
-    expected.insert(x);
-  }
-  EXPECT_EQ(expected, all);  // no step lost or repeated
-}

@@ -1,5 +1,4 @@
-// TzThread: start handshake, waits in 100 ms steps of a frozen clock, and a
-// wrapper destroyed from inside its own body.
+// TzThread: start handshake and waits in 100 ms steps of a frozen clock.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -44,21 +43,6 @@ int StepsUntilDone(FrozenClock& clock, std::future<bool>& wait, uint64_t begun, 
     ++steps;
   }
   return steps;
-}
-
-struct SelfDestroy {
-  TzThread* thread = nullptr;
-  std::atomic<bool> go{false};
-  std::atomic<bool> destroyed{false};
-};
-
-void DestroyOwnWrapper(void* owner, void*) {
-  SelfDestroy* s = static_cast<SelfDestroy*>(owner);
-  while (!s->go.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  TzThread* t = s->thread;
-  EXPECT_TRUE(t->Wait(plat::kInfinite));  // on its own thread: at once
-  delete t;
-  s->destroyed = true;
 }
 
 }  // namespace
@@ -111,12 +95,3 @@ TEST(TzhelperThread, WaitGivesUpAfterThreeStepsOrSeesTheBodyEndWithinItsBudget) 
   EXPECT_TRUE(wait.get());
 }
 
-TEST(TzhelperThread, WrapperDestroyedFromItsOwnBodyEndsCleanly) {
-  SelfDestroy s;
-  s.thread = new TzThread(&s, nullptr, DestroyOwnWrapper);
-  ASSERT_TRUE(s.thread->Start());
-  s.go = true;
-  // The entry must leave the freed wrapper alone afterwards; ASan reports any
-  // touch of it.
-  ASSERT_TRUE(WaitUntil([&] { return s.destroyed.load(); }));
-}

