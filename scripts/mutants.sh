@@ -55,7 +55,7 @@ FAULTS=(
   "rep-stprc-group|report/StprcGroupTable.cpp|    if (e.groupid > currentGroup) {|    if (e.groupid > currentGroup + 1) {"
   "rep-stprc-inner|report/StprcGroupTable.cpp|      currentGroup = e.groupid;\n      ninnerid = 0;|      currentGroup = e.groupid;"
   "rep-secure-ack|report/SecureTransfer.cpp|  RecyclePacket(it);\n  return 0;\n}|  return 0;\n}"
-  "rep-ack-dropped|report/ReportCallInfoReqSession.cpp|    RouterAccessManager::GetInstance()->Secure().Acknowledge(report::SerialAt(data, length, i));|    (void)i;"
+  "rep-ack-dropped|report/ReportCallInfoReqSession.cpp|    m_coordinator.Secure().Acknowledge(report::SerialAt(data, length, i));|    (void)i;"
   "rep-pause-resume|report/ReportCallInfoReqSession.cpp|    if (elapsed >= kAckPauseMs) m_lastAckTick = now;|    (void)now;"
   "rep-resend-gap|report/SecureTransfer.cpp|if (plat::TickDiff(now, p.tick) < static_cast<int32_t>(m_resendInterval)) continue;|if (plat::TickDiff(now, p.tick) <= 0) continue;"
   "rep-trailer-size|report/LocalCommands.h|constexpr size_t kDestTrailerBytes = 18;|constexpr size_t kDestTrailerBytes = 16;"
