@@ -66,7 +66,9 @@ TEST(PrivateHeap, GlobalCountersSumEveryHeap) {
   b.Free(pb2);
 }
 
-struct Node {
+// Entries are 16-byte aligned like the pool blocks the list carries: Windows'
+// interlocked lists drop the low bits of a 64-bit entry's address.
+struct alignas(16) Node {
   void* link;  // the list's link word comes first
 };
 
