@@ -33,6 +33,19 @@ bool SessionBarrier() {
   return own.ReceiveMsg(vpeer::kMsgQosRecord, &r);
 }
 
+bool AdvanceAndSettle(int64_t ms) {
+  VELT_TestAdvanceClock(ms);
+  return VELT_TestTimersCaughtUp() == 0 && SessionBarrier();
+}
+
+int MsUntilReceived(TestServer& server, Received* r, int limitMs) {
+  for (int ms = 0; ms <= limitMs; ms += 10) {
+    if (server.Receive(r, 0)) return ms;
+    if (!AdvanceAndSettle(10)) return -1;
+  }
+  return -1;
+}
+
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed) {
   std::vector<uint8_t> v(n);
   for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(seed + i * 7);

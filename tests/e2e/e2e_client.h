@@ -33,12 +33,19 @@ bool ReportAndReceive(TestServer& server, const std::vector<uint8_t>& record, st
 // the session sent before that is in its receivers' buffers by then.
 bool SessionBarrier();
 
-inline vpeer::Endpoint Loopback(uint16_t port) {
-  vpeer::Endpoint e;
-  e.ip = 0x7F000001u;
-  e.port = port;
-  return e;
-}
+// Time stands still for the life of the object (see VELT_TestFreezeClock).
+struct FrozenTime {
+  FrozenTime() { VELT_TestFreezeClock(1); }
+  ~FrozenTime() { VELT_TestFreezeClock(0); }
+};
+
+// With time frozen: moves it by ms and returns once the report session has
+// handled whatever fell due by then. Nothing else can fall due while time
+// stands still, so a server that has received nothing by then gets nothing.
+bool AdvanceAndSettle(int64_t ms);
+// With time frozen: moves it in 10 ms steps until server has received a
+// datagram (into r); the ms it took, or -1 when none came within limitMs.
+int MsUntilReceived(TestServer& server, Received* r, int limitMs);
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed);
 

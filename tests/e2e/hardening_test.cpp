@@ -1,6 +1,6 @@
-// Hostile or broken input on loopback: answers nobody asked for, answers that
-// name no usable address, and forged acknowledgements must neither silence
-// nor redirect nor drain the library.
+// Hostile or broken input on loopback (answers nobody asked for, answers that
+// name no usable address, forged acknowledgements) must neither silence nor
+// redirect nor drain the library; and the secured road through the exports.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -21,13 +21,14 @@ TEST(Hardening, AnAnswerNamingNoUsableAddressLeavesTheLibraryListening) {
   Received r;
   ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
   for (const char* bad : {"255.255.255.255", "not.an.ip"}) {
-    stprc.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp(bad, 45102, 0));
+    stprc.SendData(r.from, vpeer::kMsgStprcAnswer, 0, r.d.msg.srcSid, StpAddrResp(bad, qos.Port(), 0));
   }
   ASSERT_TRUE(log.WaitFor("names no usable address", 2));
   const std::vector<uint8_t> record = Pattern(20, 3);
   char abc[16] = "abc";
-  EXPECT_EQ(0, ReportMeetingQosInfo3(record.data(), 20, abc, 45102));
-  ASSERT_TRUE(log.WaitFor("OnReportLocalQosinfoCmdArrived PostMsg failed ec:27 , destip:abc,destport:45102"));
+  EXPECT_EQ(0, ReportMeetingQosInfo3(record.data(), 20, abc, qos.Port()));
+  ASSERT_TRUE(log.WaitFor("OnReportLocalQosinfoCmdArrived PostMsg failed ec:27 , destip:abc,destport:" +
+                          std::to_string(qos.Port())));
 
   VELT_TestAdvanceClock(500);  // still asking: no answer was taken
   ASSERT_TRUE(stprc.ReceiveMsg(vpeer::kMsgStprcRequest, &r));
@@ -58,29 +59,52 @@ TEST(Hardening, RecordsStayWithTheRealServerAfterAnUnsolicitedAnswer) {
   EXPECT_TRUE(stranger.Silent(0));  // what was sent before the record has arrived
 }
 
-// 1120 was taken from any source: forged acknowledgements released secured
-// blocks that the real server never received.
-TEST(Hardening, AForgedAcknowledgementFromAnotherAddressReleasesNothing) {
+// Secured blocks through the exports, on a frozen clock: packed into one
+// numbered packet for the QoS server, released by its acknowledgement (not
+// by a forged one from another address: 1120 was once taken from any
+// source), and resent 200 ms after their last sending while unacknowledged.
+TEST(SecureRoad, PacketsAreReleasedByTheServersAcknowledgementAndResentWithoutIt) {
+  FrozenTime frozen;
   TestServer stprc, qos, stranger;
   ASSERT_EQ(0, StartWithStprc(stprc));
   LogCollector log;
   ClientAddr client;
   ASSERT_TRUE(AnswerStprc(stprc, qos.Local(), &client));
   ASSERT_TRUE(log.WaitFor("[Kelvarn]STP发送来的地址为:"));
-  SecureTransfer_InitParams(nullptr, 0, 20480, 8);
+  ASSERT_EQ(0, SecureTransfer_InitParams(nullptr, 0, 20480, 8));  // one packet a pass
   SecureTransferKey key = SecureTransfer_CreateKey(1, 2, 3, 4, 5);
-  const std::vector<uint8_t> block = Pattern(40, 9);
-  ASSERT_EQ(0, SecureTransfer_PostPacket(key, block.data(), 40));
-  Received packet;
-  ASSERT_TRUE(qos.ReceiveMsg(vpeer::kMsgQosPacket, &packet));
-  std::vector<uint8_t> ack = packet.Body();  // its serial, then the rest
-  ack.resize(4);
-  const std::string acked = "SecureTransfer确认包序号=" +
-                            std::to_string(ack[0] | ack[1] << 8 | ack[2] << 16 | uint32_t{ack[3]} << 24);
+  const std::vector<uint8_t> a = Pattern(40, 9), b = Pattern(31, 3), c = Pattern(29, 5);
+  ASSERT_EQ(0, SecureTransfer_PostPacket(key, a.data(), 40));
+  ASSERT_EQ(0, SecureTransfer_PostPacket(key, b.data(), 31));
+  Received first, second, again;
+  ASSERT_GE(MsUntilReceived(qos, &first, 100), 0);
+  ASSERT_EQ(vpeer::kMsgQosPacket, first.d.msg.msgId);
+  // Serial, the first block's 28-byte header, then per block its record word
+  // (the header's last four bytes), its length and its payload.
+  const std::vector<uint8_t> body = first.Body();
+  std::vector<uint8_t> want(body.begin(), body.begin() + 4);
+  want.insert(want.end(), a.begin(), a.begin() + 28);
+  for (const std::vector<uint8_t>* block : {&a, &b}) {
+    want.insert(want.end(), block->begin() + 24, block->begin() + 28);
+    want.insert(want.end(), {static_cast<uint8_t>(block->size() - 28), 0});
+    want.insert(want.end(), block->begin() + 28, block->end());
+  }
+  EXPECT_EQ(want, body);
 
-  stranger.SendData(packet.from, vpeer::kMsgQosPacketAck, 0, client.sid, ack);
+  const std::vector<uint8_t> ack(body.begin(), body.begin() + 4);
+  const std::string acked = "SecureTransfer确认包序号=" + std::to_string(vpeer::GetU32(ack.data()));
+  stranger.SendData(first.from, vpeer::kMsgQosPacketAck, 0, client.sid, ack);
   ASSERT_TRUE(log.WaitFor("[Kelvarn] ignored 1120 from 127.0.0.1:" + std::to_string(stranger.Port())));
   EXPECT_EQ(0u, log.Count(acked));
-  qos.SendData(packet.from, vpeer::kMsgQosPacketAck, 0, client.sid, ack);
+  qos.SendData(first.from, vpeer::kMsgQosPacketAck, 0, client.sid, ack);
   ASSERT_TRUE(log.WaitFor(acked + "，当前包序号"));
+  ASSERT_EQ(0, SecureTransfer_PostPacket(key, c.data(), 29));
+  ASSERT_GE(MsUntilReceived(qos, &second, 100), 0);
+  // Only the unacknowledged packet comes back, on the first pass 200 ms on.
+  for (int i = 0; i < 2; ++i) {
+    const int ms = MsUntilReceived(qos, &again, 400);
+    EXPECT_GE(ms, 200) << i;
+    EXPECT_LE(ms, 270) << i;
+    EXPECT_EQ(second.bytes, again.bytes) << i;
+  }
 }

@@ -5,4 +5,8 @@
 extern "C" {
 void VELT_TestAdvanceClock(int64_t ms);
 uint32_t VELT_TestTickCount(void);
+// 1: time stands still and moves only through VELT_TestAdvanceClock; 0: it
+// flows again from where it stood.
+void VELT_TestFreezeClock(int frozen);
+int VELT_TestTimersCaughtUp(void);
 }
