@@ -75,22 +75,6 @@ TEST(Records, WithTheirOwnDestinationGoThereAndDirectAddressWinsOverBoth) {
   ASSERT_TRUE(direct.ReceiveMsg(vpeer::kMsgQosRecord, &r));
 }
 
-TEST(Records, ConversionMapRedirectsARecordsOwnDestination) {
-  TestServer stprc, qos, announced, translated;
-  StartDiscovered(stprc, qos);
-  EXPECT_EQ(0u, VELT_CovertRecverAddr_Start());
-  EXPECT_EQ(0u, VELT_CovertRecverAddr_Add("127.0.0.1", announced.Port(), "127.0.0.1", translated.Port()));
-  EXPECT_EQ(0u, VELT_CovertRecverAddr_End());
-  std::vector<uint8_t> record = Pattern(64, 5);
-  char ip[16] = "127.0.0.1";
-  Received r;
-  ASSERT_TRUE(WaitUntil([&] {
-    ReportMeetingQosInfo3(record.data(), 64, ip, announced.Port());
-    return translated.ReceiveMsg(vpeer::kMsgQosRecord, &r, 50);
-  }));
-  EXPECT_EQ(record, r.Body());
-}
-
 TEST(Records, AreRefusedBeforeStartUpAndForARelayCoordinator) {
   std::vector<uint8_t> record = Pattern(10, 1);
   EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));

@@ -9,8 +9,6 @@
 
 namespace e2e {
 
-void SleepRealMs(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
 TestServer::TestServer() {
   vpeer::Endpoint local;
   vpeer::ParseIp("127.0.0.1", &local.ip);
@@ -28,7 +26,7 @@ bool TestServer::Receive(Received* out, int timeoutMs) {
       return true;
     }
     if (waited >= timeoutMs) return false;
-    SleepRealMs(2);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
 }
 

@@ -55,8 +55,5 @@ class LogCollector {
 
 // Bytes of a StpAddrResp (6802).
 std::vector<uint8_t> StpAddrResp(const char* ip, uint16_t port, uint32_t result);
-// A 22-byte StprcAddrEntry array helper lives in the tests that need it.
-
-void SleepRealMs(int ms);
 
 }  // namespace e2e

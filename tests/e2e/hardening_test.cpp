@@ -41,7 +41,7 @@ TEST(Hardening, AnAnswerNamingNoUsableAddressLeavesTheLibraryListening) {
 
 // One unsolicited 6802 from any local socket used to take the whole stream
 // for a day.
-TEST(Hardening, RecordsStayWithTheRealServerAfterAnUnsolicitedAnswer) {
+TEST(Hardening, RecordsStayWithTheRealServerAfterAnUnsolicitedOrShortAnswer) {
   TestServer stprc, qos, stranger;
   ASSERT_EQ(0, StartWithStprc(stprc));
   ClientAddr client;
@@ -54,6 +54,11 @@ TEST(Hardening, RecordsStayWithTheRealServerAfterAnUnsolicitedAnswer) {
                     StpAddrResp("127.0.0.1", stranger.Port(), 0));
   ASSERT_TRUE(log.WaitFor("[Kelvarn] ignored 6802 from 127.0.0.1:" + std::to_string(stranger.Port()) +
                           ": not an STPRC server that was asked"));
+  // Nor does an answer from the server asked that is too short to read.
+  std::vector<uint8_t> shortAnswer = StpAddrResp("127.0.0.1", stranger.Port(), 0);
+  shortAnswer.resize(21);
+  stprc.SendData(client.ep, vpeer::kMsgStprcAnswer, 0, client.sid, shortAnswer);
+  ASSERT_TRUE(log.WaitFor("[Kelvarn]STP发送来的地址长度小于结构体大小，不解析！！"));
   ASSERT_TRUE(ReportAndReceive(qos, Pattern(8, 2), &body));
   EXPECT_EQ(Pattern(8, 2), body);
   EXPECT_TRUE(stranger.Silent(0));  // what was sent before the record has arrived
