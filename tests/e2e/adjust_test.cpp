@@ -2,12 +2,11 @@
 // callback, the repeat filter and the reliable 6004 answer.
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "e2e_client.h"
+#include "wire_golden.h"
 
 using namespace e2e;
 
@@ -29,22 +28,18 @@ void OnAdjust(int kind, void* record) {
   g_calls.push_back({kind, std::vector<uint8_t>(p, p + n)});
 }
 
-size_t Calls() {
+std::vector<Call> TakeCalls() {
   std::lock_guard<std::mutex> g(g_mu);
-  return g_calls.size();
+  return g_calls;
 }
 
-// An 88-byte AdjustNotify with every field distinct.
+// The golden 88-byte AdjustNotify (every field shows its offset) with its
+// own Dialog, PacketId and speakId.
 std::vector<uint8_t> Notify(uint32_t dialog, uint32_t packetId, uint32_t speakId) {
-  std::vector<uint8_t> b(88, 0);
-  const uint32_t words[] = {dialog, packetId, 1001, 2002, speakId, 11, 12, 13, 14};
-  for (int i = 0; i < 9; ++i) vpeer::PutU32(b.data() + 4 * i, words[i]);
-  b[36] = 3;                                  // fec first
-  b[37] = 4;                                  // fec second
-  vpeer::PutU16(b.data() + 38, 0xFFFF);       // retrans -1
-  for (int i = 0; i < 11; ++i) vpeer::PutU32(b.data() + 40 + 4 * i, 100 + i);  // capture .. d5
-  b[84] = 7;                                  // c1
-  b[85] = 8;                                  // c2
+  std::vector<uint8_t> b = golden::AdjustNotify();
+  vpeer::PutU32(b.data(), dialog);
+  vpeer::PutU32(b.data() + 4, packetId);
+  vpeer::PutU32(b.data() + 16, speakId);
   return b;
 }
 
@@ -92,11 +87,6 @@ std::vector<uint8_t> Downlink(const std::vector<uint8_t>& n) {
   return Cat({Slice(n, 8, 52), Slice(n, 64, 86), {0, 0}});
 }
 
-std::vector<Call> TakeCalls() {
-  std::lock_guard<std::mutex> g(g_mu);
-  return g_calls;
-}
-
 }  // namespace
 
 TEST(Adjust, SpeakIdBelow10000IsUplinkAndFromThereDownlinkAndEachIsAnsweredWithItsTenWords) {
@@ -113,7 +103,7 @@ TEST(Adjust, SpeakIdBelow10000IsUplinkAndFromThereDownlinkAndEachIsAnsweredWithI
     // Dialog, PacketId, meetId, UserId, speakId, a1, a2, then 0 for a3, a4, 0.
     EXPECT_EQ(Cat({Slice(*n, 0, 28), {0, 0, 0, 0}, Slice(*n, 32, 36), {0, 0, 0, 0}}), a.Body());
   }
-  ASSERT_TRUE(WaitUntil([] { return Calls() == 2; }));
+  ASSERT_TRUE(WaitUntil([] { return TakeCalls().size() == 2; }));
   const std::vector<Call> calls = TakeCalls();
   EXPECT_EQ(0, calls[0].kind);
   EXPECT_EQ(Uplink(up), calls[0].record);
@@ -132,7 +122,7 @@ TEST(Adjust, RepeatsShortBodiesAndAFirstZeroPairReachTheHostNeverAndLongBodiesOn
   ASSERT_TRUE(f.Send(Notify(9, 1, 5), &a));  // answered, not passed on
   ASSERT_TRUE(f.Send(Notify(9, 2, 5), &a));
   ASSERT_TRUE(f.Send(Notify(9, 1, 5), &a));  // A, B, A: only the latest pair is remembered
-  ASSERT_TRUE(WaitUntil([] { return Calls() == 3; }));
+  ASSERT_TRUE(WaitUntil([] { return TakeCalls().size() == 3; }));
   EXPECT_EQ(2u, log.Count("[Kelvarn]【Adjust】重复接收到LogReceiver的【修改媒体】通知"));
   EXPECT_TRUE(log.WaitFor("[Kelvarn]【Adjust】接收LogReceive更改会议媒体参量,回应成功", 5));
 
@@ -143,7 +133,7 @@ TEST(Adjust, RepeatsShortBodiesAndAFirstZeroPairReachTheHostNeverAndLongBodiesOn
   longBody.resize(200, 0xEE);  // the extra bytes are ignored
   ASSERT_TRUE(f.Send(longBody, &a));
   EXPECT_EQ(4u, vpeer::GetU32(a.Body().data() + 4));  // the first answer is the long one's
-  ASSERT_TRUE(WaitUntil([] { return Calls() == 4; }));
+  ASSERT_TRUE(WaitUntil([] { return TakeCalls().size() == 4; }));
   EXPECT_EQ(Uplink(longBody), TakeCalls()[3].record);
   EXPECT_EQ(1u, log.Count("[Kelvarn]【Adjust】接收到LogReceiver的修改媒体通知，内容有误(RecvLen:87,StruLen:88)"));
 }
