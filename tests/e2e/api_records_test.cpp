@@ -75,14 +75,6 @@ TEST(Records, WithTheirOwnDestinationGoThereAndDirectAddressWinsOverBoth) {
   ASSERT_TRUE(direct.ReceiveMsg(vpeer::kMsgQosRecord, &r));
 }
 
-TEST(Records, AreRefusedBeforeStartUpAndForARelayCoordinator) {
-  std::vector<uint8_t> record = Pattern(10, 1);
-  EXPECT_EQ(14, ReportMeetingQosInfo(record.data(), 10));
-  TestServer stprc;
-  ASSERT_EQ(0, InitVeltrane(0, 1, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
-  EXPECT_EQ(21, ReportMeetingQosInfo(record.data(), 10));
-}
-
 TEST(Records, LongerThan2030BytesFailThePostButReturn0) {
   TestServer stprc, qos;
   StartDiscovered(stprc, qos);

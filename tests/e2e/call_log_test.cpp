@@ -77,10 +77,12 @@ TEST(ReportAnswer, AnUnknownGuidOrAShortBodyIsLoggedWithItsSender) {
                           "but failed unserial ret:-2, result:failed"));
 }
 
-TEST(Relay, ARelayCoordinatorRunsItsIdleHeartbeatEvery100ms) {
+TEST(Relay, ARelayCoordinatorRefusesRecordsAndRunsItsIdleHeartbeatEvery100ms) {
   TestServer stprc;
   LogCollector log(1);
   ASSERT_EQ(0, InitVeltrane(0, 1, "127.0.0.1", 0, 0, 0, "127.0.0.1", stprc.Port()));
+  const std::vector<uint8_t> record = Pattern(10, 1);
+  EXPECT_EQ(21, ReportMeetingQosInfo(record.data(), 10));
   const std::string idle = "RelayRegisterReqSession::HeartBeatTimerProc 开始一个心跳周期,未设置心跳时间，本周期不进行心跳";
   ASSERT_TRUE(log.WaitFor(idle));
   const size_t before = log.Count(idle);

@@ -1,9 +1,7 @@
 #include "e2e_support.h"
 
-#include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
 
 #include "veltrane.h"
 
@@ -17,30 +15,22 @@ TestServer::TestServer() {
 }
 
 bool TestServer::Receive(Received* out, int timeoutMs) {
-  for (int waited = 0;; waited += 2) {
-    out->bytes.assign(4096, 0);
-    long n = m_sock.RecvFrom(out->bytes.data(), out->bytes.size(), &out->from);
-    if (n >= 0) {
-      out->bytes.resize(static_cast<size_t>(n));
-      out->verdict = vpeer::ParseDatagram(out->bytes.data(), out->bytes.size(), &out->d);
-      return true;
-    }
-    if (waited >= timeoutMs) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  out->bytes.assign(4096, 0);
+  long n = -1;
+  if (!WaitUntil([&] { return (n = m_sock.RecvFrom(out->bytes.data(), out->bytes.size(), &out->from)) >= 0; },
+                 timeoutMs)) {
+    return false;
   }
+  out->bytes.resize(static_cast<size_t>(n));
+  out->verdict = vpeer::ParseDatagram(out->bytes.data(), out->bytes.size(), &out->d);
+  return true;
 }
 
 bool TestServer::ReceiveMsg(uint32_t msgId, Received* out, int timeoutMs) {
-  auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (std::chrono::steady_clock::now() < deadline) {
-    int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                    deadline - std::chrono::steady_clock::now()).count());
-    if (!Receive(out, left < 0 ? 0 : left)) return false;
-    if (out->verdict == vpeer::Verdict::kOk && out->d.kind != vpeer::DatagramKind::kAck &&
-        out->d.msg.msgId == msgId)
-      return true;
-  }
-  return false;
+  return WaitUntil([&] {
+    return Receive(out, 0) && out->verdict == vpeer::Verdict::kOk && out->d.kind != vpeer::DatagramKind::kAck &&
+           out->d.msg.msgId == msgId;
+  }, timeoutMs);
 }
 
 bool TestServer::Silent(int ms) {
