@@ -106,7 +106,7 @@ TEST(PlatformSocketErrors, FailuresMapToSocketErrorCodesOfTheCallingThread) {
   EXPECT_EQ(plat::LastSocketError(), plat::kSockOk);
 }
 
-TEST(PlatformSocketLocalIp, ResultLeavesTheRestOfTheBufferZeroed) {
+TEST(PlatformSocketLocalIp, ResultLeavesTheRestOfTheBufferZeroedAndThePrimaryAddressIsBindable) {
   char buf[128];
   std::memset(buf, 'x', sizeof buf);
   ASSERT_TRUE(plat::GetLocalIpToward("127.0.0.1", buf));
@@ -118,10 +118,9 @@ TEST(PlatformSocketLocalIp, ResultLeavesTheRestOfTheBufferZeroed) {
     for (char c : buf) ASSERT_EQ(c, 0) << bad;
   }
   EXPECT_FALSE(plat::GetLocalIpToward(nullptr, buf));
-}
 
-TEST(PlatformSocketLocalIp, PrimaryAddressIsLocalAndBindable) {
-  uint32_t ip = plat::PrimaryLocalIp();
+  // The primary address is local and bindable.
+  const uint32_t ip = plat::PrimaryLocalIp();
   ASSERT_NE(ip, 0u);
   Socket s = BoundUdp(ip, 0);
   plat::SockAddrIn local{};

@@ -1,11 +1,14 @@
 // The TCP transport end to end against plain sockets on 127.0.0.1: framing,
 // queueing behind a connect, replies on the same connection, time limits,
-// bad headers, the idle check on the virtual clock, hostile peers, and
-// shutdown with work in flight.
+// bad headers, the idle check on the virtual clock, hostile peers, shutdown
+// with work in flight, and the sender's refusals before any connect.
 #include <string>
 
 #include "asyn_test_util.h"
+#include "asynmodel/AsynLog.h"
+#include "asynmodel/PostMsgContext.h"
 #include "asynmodel/net/TCPIOProcessor.h"
+#include "asynmodel/net/TCPSender.h"
 #include "platform/stream_socket.h"
 #include "udp_test_util.h"
 
@@ -280,4 +283,28 @@ TEST_F(TcpTransport, StopAndDestroyEndCleanlyWithConnectionsSendsAndAConnectInFl
   EXPECT_TRUE(PeerClosed(conn));
   for (Socket s : fillers) plat::CloseSocket(s);
   plat::CloseSocket(conn);
+}
+
+TEST(TcpSender, RefusesABadAddressAndAMissingManagerWithItsCodesAndLines) {
+  LogCapture cap;
+  SptrPostMsgContext ctx(PostMsgContext::Create());
+  SptrSession session(new asyn_test::RecordingSession());
+
+  SptrISender noPort(new TCPSender(0x7F000001u, 0, 0, 0));
+  EXPECT_EQ(static_cast<TCPSender*>(noPort.get())->AsynSendEx(ctx, session), 8u);
+  EXPECT_TRUE(cap.Contains("TCPSender::AsynSendEx 中Sender 发送目的地的IP,Port非法,IP = 2130706433 Port = 0."));
+
+  SptrISender sender(new TCPSender(0x7F000001u, 8000, 0, 0));
+  auto* tcp = static_cast<TCPSender*>(sender.get());
+  EXPECT_EQ(sender->TransportType(), 2u);
+  EXPECT_EQ(tcp->AsynSendEx(ctx, session), 9u);  // the manager is not running
+  EXPECT_TRUE(cap.Contains(" TCPSender::AsynSendEx 中 获取Manager失败。"));
+
+  for (const LogLine& l : cap.Lines()) {
+    if (l.text.find("TCPSender::AsynSendEx") != std::string::npos) {
+      EXPECT_EQ(l.subType, kLogTcpSender);
+      EXPECT_EQ(l.level, Log::kError);
+    }
+  }
+  session->Terminate(0);
 }
