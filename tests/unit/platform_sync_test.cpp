@@ -34,7 +34,7 @@ TEST(PlatformEvent, AutoResetIsConsumedByOneWaitManualReleasesAllUntilReset) {
   EXPECT_EQ(m.Wait(0), plat::kWaitTimeout);
 }
 
-TEST(PlatformWaitAny, ReturnsTheLowestSignalledIndexAndConsumesAutoReset) {
+TEST(PlatformWaitAny, ReturnsTheLowestSignalledIndexConsumesAutoResetAndWakesOnASet) {
   plat::Event autoEv(false, false);
   plat::Event manualEv(true, false);
   plat::Event* both[] = {&autoEv, &manualEv};
@@ -53,18 +53,14 @@ TEST(PlatformWaitAny, ReturnsTheLowestSignalledIndexAndConsumesAutoReset) {
   EXPECT_EQ(plat::WaitAny(nullptr, 1, 0), -2);
   EXPECT_EQ(plat::WaitAny(withNull, 0, 0), -2);
   EXPECT_EQ(plat::WaitAny(withNull, 2, 0), -2);
-}
 
-TEST(PlatformWaitAny, WakesOnSetFromAnotherThread) {
-  plat::Event wake(false, false);
-  plat::Event exit(true, false);
-  plat::Event* events[] = {&wake, &exit};
-  auto waiter = std::async(std::launch::async, [&events] { return plat::WaitAny(events, 2, plat::kInfinite); });
+  // A set from another thread wakes an unlimited wait.
+  manualEv.Reset();
+  auto waiter = std::async(std::launch::async, [&both] { return plat::WaitAny(both, 2, plat::kInfinite); });
   ASSERT_TRUE(WaitUntil([] { return plat::ClockWaitsForTest() == 1; }));
-  exit.Set();
+  manualEv.Set();
   ASSERT_EQ(waiter.wait_for(std::chrono::seconds(5)), std::future_status::ready);
   EXPECT_EQ(waiter.get(), 1);
-
 }
 
 TEST(PlatformSemaphore, ReleaseRespectsTheMaximumAndWakesThatManyWaiters) {
