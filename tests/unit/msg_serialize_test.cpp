@@ -40,7 +40,7 @@ TEST(MsgSerialize, EachFormWritesTheLittleEndianHeaderAndItsBodyOrNothingWhenOne
   chain->Next() = SptrLinkBuff(LinkBuff::Create(8));
   std::memcpy(chain->Next()->Data(), "567", 3);
   chain->Next()->SetRealLen(3);
-  const struct { uint32_t form; const uint8_t* data; uint32_t length; std::string body; } cases[] = {
+  const struct { uint32_t form; const uint8_t* data; uint32_t len; std::string body; } cases[] = {
       {MSG_DATA_SHARED, shared, 40, std::string(shared, shared + 40)},
       {MSG_DATA_SHARED, nullptr, 500, ""},
       {MSG_DATA_LINKBUFF, nullptr, 0, "1234567"},
@@ -51,7 +51,7 @@ TEST(MsgSerialize, EachFormWritesTheLittleEndianHeaderAndItsBodyOrNothingWhenOne
     FillHeader(&m);
     m.form = c.form;
     m.sharedData = c.data;
-    m.sharedLength = c.length;
+    m.sharedLength = c.len;
     if (c.form == MSG_DATA_LINKBUFF) m.linkBuff = chain;
     m.stream = SptrMemStream(MemStream::Create(100));
     m.stream->SetDataLength(100);
@@ -64,7 +64,7 @@ TEST(MsgSerialize, EachFormWritesTheLittleEndianHeaderAndItsBodyOrNothingWhenOne
     EXPECT_EQ(99u, header);
     ASSERT_EQ(static_cast<int32_t>(size), m.Serialize(out.data(), size + 4, &header)) << c.form;
     EXPECT_EQ(16u, header);
-    const std::string header16(reinterpret_cast<const char*>(kHeaderBytes), 16);
-    EXPECT_EQ(header16 + c.body + std::string(4, '\xEE'), std::string(out.begin(), out.end())) << c.form;
+    const std::string head(reinterpret_cast<const char*>(kHeaderBytes), 16);
+    EXPECT_EQ(head + c.body + "\xEE\xEE\xEE\xEE", std::string(out.begin(), out.end())) << c.form;
   }
 }

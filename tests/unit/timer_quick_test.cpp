@@ -72,7 +72,8 @@ class QuickTimerTest : public ::testing::Test {
     s->timer = timer_.get();
     return channel_.SetTimer(delayMs, s, &Shot::Callback, nullptr);
   }
-  TimerEntry* Entry(Shot* s, int64_t due, void (*dispatch)(uint16_t, TimerEntry*) = &TzQuickTimerDispatch) {
+  using Dispatch = void (*)(uint16_t, TimerEntry*);
+  TimerEntry* Entry(Shot* s, int64_t due, Dispatch dispatch = &TzQuickTimerDispatch) {
     s->timer = timer_.get();
     TimerEntry* e = TimerEntry::New();
     if (e == nullptr) return nullptr;
@@ -83,7 +84,7 @@ class QuickTimerTest : public ::testing::Test {
     return e;
   }
   // An entry due at an exact time, straight through AddTimer.
-  bool AddAt(Shot* s, int64_t due, void (*dispatch)(uint16_t, TimerEntry*) = &TzQuickTimerDispatch) {
+  bool AddAt(Shot* s, int64_t due, Dispatch dispatch = &TzQuickTimerDispatch) {
     TimerEntry* e = Entry(s, due, dispatch);
     if (e != nullptr && timer_->AddTimer(channel_.Index(), e)) return true;
     TimerEntry::Delete(e);
