@@ -64,7 +64,7 @@ TEST_F(PostMsgTest, PointerAndLengthMustMatchAndUnknownOrNonFindableSessionsAnsw
 // a LocalSender.
 TEST_F(PostMsgTest, CopiedSharedAndEmptyBodiesReachEveryKindOfSession) {
   LogCapture cap;
-  std::vector<uint8_t> data(100000);
+  std::vector<uint8_t> data(2049), shared(100000, 0x5A);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
   EXPECT_EQ(mgr->PostMsg(sid, 9, data.data(), 2049, false), 14u);
   EXPECT_TRUE(cap.Contains("AsynManager::PostMsg() 给目标[destSid=" + std::to_string(sid) +
@@ -76,7 +76,7 @@ TEST_F(PostMsgTest, CopiedSharedAndEmptyBodiesReachEveryKindOfSession) {
   const std::string copied(data.begin(), data.begin() + 2048);
   for (const SptrSession& s : {session, unordered, parallel}) {
     ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 10, data.data(), 2048, false), 0u);
-    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 11, data.data(), 100000, true), 0u);
+    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 11, shared.data(), 100000, true), 0u);
     ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 12, nullptr, 0, false), 0u);
     ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 13, nullptr, 0, true), 0u);
   }
@@ -88,7 +88,7 @@ TEST_F(PostMsgTest, CopiedSharedAndEmptyBodiesReachEveryKindOfSession) {
     std::lock_guard<std::mutex> g(r->mu);
     for (const Received& m : r->messages) {
       const bool isCopy = m.msgId == 10, isShared = m.msgId == 11;
-      EXPECT_EQ(m.pointer == data.data(), isShared) << m.msgId;
+      EXPECT_EQ(m.pointer == shared.data(), isShared) << m.msgId;
       EXPECT_EQ(m.pointer == nullptr, !isCopy && !isShared) << m.msgId;
       EXPECT_EQ(m.length, isCopy ? 2048u : isShared ? 100000u : 0u) << m.msgId;
       EXPECT_TRUE(!isCopy || m.body == copied);
