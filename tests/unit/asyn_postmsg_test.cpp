@@ -58,61 +58,43 @@ TEST_F(PostMsgTest, PointerAndLengthMustMatchAndUnknownOrNonFindableSessionsAnsw
   for (const LogLine& l : cap.Lines()) EXPECT_EQ(l.text.find("AsynManager::PostMsg()"), std::string::npos) << l.text;
 }
 
-TEST_F(PostMsgTest, NonSharedDataUpTo2048BytesIsCopied) {
+// Bodies up to 2048 bytes are copied at the post, shared ones arrive by
+// reference whatever their size, empty ones as null. An ordered serial
+// session queues its events (no sender); the others get them directly with
+// a LocalSender.
+TEST_F(PostMsgTest, CopiedSharedAndEmptyBodiesReachEveryKindOfSession) {
   LogCapture cap;
-  std::vector<uint8_t> data(2049);
+  std::vector<uint8_t> data(2049), shared(100000, 0x5A);
   for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 7);
   EXPECT_EQ(mgr->PostMsg(sid, 9, data.data(), 2049, false), 14u);
   EXPECT_TRUE(cap.Contains("AsynManager::PostMsg() 给目标[destSid=" + std::to_string(sid) +
                            "] 投递的非共享数据过大，数据大小[2049]，系统允许的最大值[2048] "));
-
-  ASSERT_EQ(mgr->PostMsg(sid, 10, data.data(), 2048, false), 0u);
-  data[0] ^= 0xFF;  // the copy was taken at the post
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 1; }));
-  std::lock_guard<std::mutex> g(rec->mu);
-  const Received& r = rec->messages[0];
-  EXPECT_EQ(r.msgId, 10u);
-  EXPECT_EQ(r.length, 2048u);
-  EXPECT_NE(r.pointer, data.data());
-  data[0] ^= 0xFF;
-  EXPECT_EQ(r.body, std::string(data.begin(), data.begin() + 2048));
-  EXPECT_EQ(r.srcSid, 0u);
-  EXPECT_EQ(r.senderTransport, 0xFFFFFFFFu);  // queued on an ordered session without a sender
-}
-
-TEST_F(PostMsgTest, SharedDataArrivesByReferenceWhateverItsSizeAndEmptyBodiesAsNull) {
-  std::vector<uint8_t> big(100000, 0x5A);
-  ASSERT_EQ(mgr->PostMsg(sid, 11, big.data(), static_cast<uint32_t>(big.size()), true), 0u);
-  ASSERT_EQ(mgr->PostMsg(sid, 12, nullptr, 0, false), 0u);
-  ASSERT_EQ(mgr->PostMsg(sid, 13, nullptr, 0, true), 0u);
-  ASSERT_TRUE(WaitUntil([&] { return rec->messageCount.load() == 3; }));
-  std::lock_guard<std::mutex> g(rec->mu);
-  EXPECT_EQ(rec->messages[0].pointer, big.data());
-  EXPECT_EQ(rec->messages[0].length, big.size());
-  for (int i = 1; i < 3; ++i) {
-    EXPECT_EQ(rec->messages[i].pointer, nullptr);
-    EXPECT_EQ(rec->messages[i].length, 0u);
-  }
-}
-
-TEST_F(PostMsgTest, UnorderedAndParallelSessionsGetTheEventDirectly) {
   SptrSession unordered(new RecordingSession(Serial(false)));
   SptrSession parallel(new RecordingSession(Parallel()));
   ASSERT_EQ(unordered->Start(), 0);
   ASSERT_EQ(parallel->Start(), 0);
-  uint8_t body[3] = {1, 2, 3};
-  ASSERT_EQ(mgr->PostMsg(unordered->GetSessionID(), 21, body, 3, false), 0u);
-  ASSERT_EQ(mgr->PostMsg(parallel->GetSessionID(), 22, body, 3, false), 0u);
-  RecordingSession* u = Rec(unordered);
-  RecordingSession* p = Rec(parallel);
-  EXPECT_TRUE(WaitUntil([&] { return u->messageCount.load() == 1 && p->messageCount.load() == 1; }));
-  EXPECT_EQ(unordered->PendingEventCount(), 0u);
-  {
-    std::lock_guard<std::mutex> gu(u->mu);
-    std::lock_guard<std::mutex> gp(p->mu);
-    EXPECT_EQ(u->messages[0].senderTransport, 0u);  // a LocalSender
-    EXPECT_EQ(p->messages[0].senderTransport, 0u);
-    EXPECT_EQ(u->messages[0].body, std::string("\x01\x02\x03"));
+  const std::string copied(data.begin(), data.begin() + 2048);
+  for (const SptrSession& s : {session, unordered, parallel}) {
+    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 10, data.data(), 2048, false), 0u);
+    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 11, shared.data(), 100000, true), 0u);
+    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 12, nullptr, 0, false), 0u);
+    ASSERT_EQ(mgr->PostMsg(s->GetSessionID(), 13, nullptr, 0, true), 0u);
+  }
+  data[0] ^= 0xFF;  // the copies were taken at the post
+  for (const SptrSession& s : {session, unordered, parallel}) {
+    RecordingSession* r = Rec(s);
+    ASSERT_TRUE(WaitUntil([&] { return r->messageCount.load() == 4; }));
+    const uint32_t transport = s == session ? 0xFFFFFFFFu : 0u;
+    std::lock_guard<std::mutex> g(r->mu);
+    for (const Received& m : r->messages) {
+      const bool isCopy = m.msgId == 10, isShared = m.msgId == 11;
+      EXPECT_EQ(m.pointer == shared.data(), isShared) << m.msgId;
+      EXPECT_EQ(m.pointer == nullptr, !isCopy && !isShared) << m.msgId;
+      EXPECT_EQ(m.length, isCopy ? 2048u : isShared ? 100000u : 0u) << m.msgId;
+      EXPECT_TRUE(!isCopy || m.body == copied);
+      EXPECT_EQ(m.srcSid, 0u);
+      EXPECT_EQ(m.senderTransport, transport) << m.msgId;
+    }
   }
   unordered->Terminate(0);
   parallel->Terminate(0);

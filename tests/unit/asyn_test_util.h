@@ -84,6 +84,7 @@ class FrameworkTest : public ::testing::Test {
   }
   void TearDown() override {
     if (mgr == nullptr) return;
+    plat::ThawClockForTest();  // stopping waits in clock steps
     if (mgr->GetState() == Running) mgr->Stop();
     mgr->Destroy();
   }

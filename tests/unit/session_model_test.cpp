@@ -146,11 +146,18 @@ TEST(SessionGateDirect, ANotifyBeforeTheStartIsDroppedAndOtherEventsWait) {
   s->Terminate(0);
 }
 
-TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndDestroyingRefusesEvents) {
+// Events queued before the start are released with the session; one that
+// comes while it is being destroyed is released at once.
+TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndEveryEventIsReleasedNotDelivered) {
   LogCapture cap;
-  std::atomic<int> destroyed{0};
-  std::atomic<int> udDestroyed{0};
+  std::atomic<int> destroyed{0}, queuedUd{0}, lateUd{0};
   SptrSession s(new RecordingSession(SessionProperty(), &destroyed));
+  Event msg = CopiedMessage(s->GetSessionID(), 1, "xyz", 3);
+  EXPECT_EQ(s->OnEventArrived(msg, SptrISender()), 0);  // queued: not started
+  EXPECT_TRUE(s->PushEvent(TimerWithUserData(s->GetSessionID(), &queuedUd),
+                           SptrISender(new LocalSender(nullptr, nullptr))));
+  const long nodesBefore = tz::LiveEventNodes();
+  EXPECT_EQ(s->PendingEventCount(), 2u);
   EXPECT_EQ(s->Terminate(41), 0);
   EXPECT_EQ(s->Terminate(42), 0);
   EXPECT_EQ(Rec(s)->terminates.load(), 1);
@@ -158,27 +165,13 @@ TEST(SessionTerminate, OnlyTheFirstTerminateCountsAndDestroyingRefusesEvents) {
   EXPECT_EQ(destroyed.load(), 0);  // our reference keeps it
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::Terminate 开始调用OnTerminate。"));
 
-  // An event for a destroying session is released, not delivered.
-  Event timer = TimerWithUserData(s->GetSessionID(), &udDestroyed);
-  EXPECT_EQ(s->OnEventArrived(timer, SptrISender()), -1);
-  EXPECT_EQ(udDestroyed.load(), 1);
-  EXPECT_EQ(Rec(s)->timerCount.load(), 0);
+  Event late = TimerWithUserData(s->GetSessionID(), &lateUd);
+  EXPECT_EQ(s->OnEventArrived(late, SptrISender()), -1);
+  EXPECT_EQ(lateUd.load(), 1);
+  EXPECT_EQ(Rec(s)->timerCount.load() + Rec(s)->messageCount.load(), 0);
   EXPECT_TRUE(cap.Contains(Sid(s.get()) + "Session::OnEventArrived Session处于销毁中，释放Event资源，直接返回。"));
   s.reset();
   EXPECT_EQ(destroyed.load(), 1);
-}
-
-TEST(SessionTerminate, DestructionReleasesQueuedEvents) {
-  std::atomic<int> udDestroyed{0};
-  SptrSession s(new RecordingSession());
-  Event msg = CopiedMessage(s->GetSessionID(), 1, "xyz", 3);
-  EXPECT_EQ(s->OnEventArrived(msg, SptrISender()), 0);  // queued: not started
-  EXPECT_TRUE(s->PushEvent(TimerWithUserData(s->GetSessionID(), &udDestroyed),
-                           SptrISender(new LocalSender(nullptr, nullptr))));
-  const long nodesBefore = tz::LiveEventNodes();
-  EXPECT_EQ(s->PendingEventCount(), 2u);
-  s->Terminate(0);
-  s.reset();
-  EXPECT_EQ(udDestroyed.load(), 1);
+  EXPECT_EQ(queuedUd.load(), 1);
   EXPECT_EQ(tz::LiveEventNodes(), nodesBefore - 2);
 }

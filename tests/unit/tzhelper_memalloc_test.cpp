@@ -19,23 +19,38 @@ struct PooledRecord : TzPooled<PooledRecord, TzListMemAllocMethod> {
 
 }  // namespace
 
-TEST(TzhelperMemAlloc, FreeListRecyclesBlocksOnVersion61AndAllocateZeroIsNull) {
-  plat::SetSystemVersionForTest(6, 1);
+// From 5.x on, only a minor number above zero gives free lists; without them
+// a freed block goes straight back to the heap. A pool decides at its first
+// use and keeps the answer.
+TEST(TzhelperMemAlloc, FreeListsFromVersion51RecycleBlocksAndTheVersionIsReadOnce) {
+  const struct { uint32_t major, minor; bool freeList; } versions[] = {
+      {10, 0, false}, {5, 1, true}, {4, 9, false}, {6, 0, false}, {6, 1, true}};
+  for (const auto& v : versions) {
+    plat::SetSystemVersionForTest(v.major, v.minor);
+    ListMemAlloc p;
+    EXPECT_EQ(v.freeList, p.UsesFreeList()) << v.major << "." << v.minor;
+    p.Free(p.Allocate(128), 128);
+    EXPECT_EQ(v.freeList ? 1 : 0, p.CachedBlocks()) << v.major << "." << v.minor;
+    EXPECT_EQ(p.CachedBlocks(), p.Counters().liveBlocks) << v.major << "." << v.minor;
+  }
   ListMemAlloc pool;
   EXPECT_TRUE(pool.UsesFreeList());
+  plat::SetSystemVersionForTest(6, 0);
+  EXPECT_TRUE(pool.UsesFreeList());
+  plat::SetSystemVersionForTest(6, 1);
+
   EXPECT_EQ(nullptr, pool.Allocate(0));
   EXPECT_EQ(0, pool.Counters().systemBlocks);
   EXPECT_EQ(nullptr, (TzMemAlloc<PooledRecord, TzListMemAllocMethod>::Allocate(0)));
   void* a = pool.Allocate(64);
   ASSERT_NE(nullptr, a);
   EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(a) % alignof(std::max_align_t));
-  const int64_t system = pool.Counters().systemBlocks;
   pool.Free(a, 64);
   pool.Free(nullptr, 64);  // ignored
   EXPECT_EQ(1, pool.CachedBlocks());
   EXPECT_EQ(a, pool.Allocate(64));  // the cached block comes back
   EXPECT_EQ(0, pool.CachedBlocks());
-  EXPECT_EQ(system, pool.Counters().systemBlocks);
+  EXPECT_EQ(1, pool.Counters().systemBlocks);
   pool.Free(a, 64);
 
   // A smaller cached block is never handed out for a larger request.
@@ -45,31 +60,6 @@ TEST(TzhelperMemAlloc, FreeListRecyclesBlocksOnVersion61AndAllocateZeroIsNull) {
   ASSERT_NE(nullptr, big);
   for (int i = 0; i < 256; ++i) big[i] = static_cast<uint8_t>(i);  // ASan would flag an overrun
   pool.Free(big, 256);
-}
-
-TEST(TzhelperMemAlloc, FreeListsOffOnVersion60AndTheVersionIsReadOnce) {
-  plat::SetSystemVersionForTest(6, 0);
-  ListMemAlloc pool;
-  EXPECT_FALSE(pool.UsesFreeList());
-  void* a = pool.Allocate(128);
-  ASSERT_NE(nullptr, a);
-  const int64_t live = pool.Counters().liveBlocks;
-  pool.Free(a, 128);
-  EXPECT_EQ(0, pool.CachedBlocks());
-  EXPECT_EQ(live - 1, pool.Counters().liveBlocks);  // straight back to the heap
-  pool.Free(pool.Allocate(128), 128);
-  EXPECT_EQ(0, pool.CachedBlocks());
-
-  // From 5.x on, only a minor number above zero qualifies; a pool decides at
-  // its first use and keeps the answer.
-  const struct { uint32_t major, minor; bool freeList; } versions[] = {
-      {10, 0, false}, {5, 1, true}, {4, 9, false}, {6, 1, true}};
-  for (const auto& v : versions) {
-    plat::SetSystemVersionForTest(v.major, v.minor);
-    ListMemAlloc p;
-    EXPECT_EQ(v.freeList, p.UsesFreeList()) << v.major << "." << v.minor;
-  }
-  EXPECT_FALSE(pool.UsesFreeList());
 }
 
 TEST(TzhelperMemAlloc, ConcurrentAllocateAndFreeKeepEveryBlockAccountedFor) {

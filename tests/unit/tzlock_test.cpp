@@ -1,6 +1,8 @@
-// TzLock and TzRWLock, with the slim lock and with the fallback lock.
+// TzRWLock's own fallback lock (the slim one is the platform's): two readers
+// share it, and a waiting writer goes before readers that come after it.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <thread>
 
@@ -10,46 +12,14 @@
 
 namespace {
 
-struct FallbackState {
-  int32_t waitingReaders = 0;
-  int32_t waitingWriters = 0;
-  int32_t active = 0;
-};
+// Waiting readers, waiting writers, active holders (-1: a writer).
+using State = std::array<int32_t, 3>;
 
-FallbackState StateOf(const TzRWLock& lock) {
-  FallbackState s;
-  EXPECT_TRUE(lock.FallbackStateForTest(&s.waitingReaders, &s.waitingWriters, &s.active));
+State StateOf(const TzRWLock& lock) {
+  State s{};
+  EXPECT_TRUE(lock.FallbackStateForTest(&s[0], &s[1], &s[2]));
   return s;
 }
-
-class TzRWLockModes : public ::testing::TestWithParam<bool> {
- protected:
-  void SetUp() override { plat::SetSrwAvailableForTest(!GetParam()); }
-  void TearDown() override { plat::SetSrwAvailableForTest(true); }
-};
-
-TEST_P(TzRWLockModes, SharedHoldersRunTogether) {
-  TzRWLock lock;
-  ASSERT_EQ(lock.UsesFallback(), GetParam());
-  std::atomic<int> inside{0};
-  std::atomic<bool> sawBoth[2] = {false, false};
-  auto together = [&](int i) {
-    TzAutoLock guard(&lock, false);
-    inside.fetch_add(1);
-    // Each reader stays until the other is inside too: impossible if shared
-    // holders excluded each other.
-    sawBoth[i] = WaitUntil([&] { return inside.load() == 2; }, 5000);
-  };
-  std::thread ra(together, 0), rb(together, 1);
-  ra.join();
-  rb.join();
-  EXPECT_TRUE(sawBoth[0] && sawBoth[1]);
-}
-
-INSTANTIATE_TEST_SUITE_P(SlimAndFallback, TzRWLockModes, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& p) {
-                           return p.param ? "Fallback" : "Slim";
-                         });
 
 // Two readers inside, then a writer and a new reader waiting: the reader
 // queues behind the writer although only readers hold the lock; when one
@@ -66,7 +36,7 @@ TEST(TzRWLockFallback, WaitingWriterGoesBeforeNewReadersOnceTheLastReaderLeaves)
     WaitUntil([&] { return releaseFirst.load(); });
     lock.UnlockShared();
   });
-  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).active == 2; }));
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock) == State{0, 0, 2}; }));
 
   std::atomic<int> order{0};
   std::atomic<int> writerTurn{0}, readerTurn{0};
@@ -77,36 +47,27 @@ TEST(TzRWLockFallback, WaitingWriterGoesBeforeNewReadersOnceTheLastReaderLeaves)
     WaitUntil([&] { return releaseWriter.load(); });
     lock.UnlockExclusive();
   });
-  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).waitingWriters == 1; }));
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock) == State{0, 1, 2}; }));
   std::thread reader([&] {
     lock.LockShared();
     readerTurn = ++order;
     lock.UnlockShared();
   });
-  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock).waitingReaders == 1; }));
-  EXPECT_EQ(StateOf(lock).active, 2);
-
+  EXPECT_TRUE(WaitUntil([&] { return StateOf(lock) == State{1, 1, 2}; }));
   lock.UnlockShared();
-  FallbackState s = StateOf(lock);
-  EXPECT_EQ(s.active, 1);
-  EXPECT_EQ(s.waitingWriters, 1);
-  EXPECT_EQ(s.waitingReaders, 1);
+  EXPECT_EQ(StateOf(lock), (State{1, 1, 1}));
 
   releaseFirst = true;
   first.join();
   EXPECT_TRUE(WaitUntil([&] { return writerTurn.load() != 0; }));
-  s = StateOf(lock);
-  EXPECT_EQ(s.active, -1);
-  EXPECT_EQ(s.waitingWriters, 0);
-  EXPECT_EQ(s.waitingReaders, 1);
+  EXPECT_EQ(StateOf(lock), (State{1, 0, -1}));
   EXPECT_EQ(readerTurn.load(), 0);
 
   releaseWriter = true;
   writer.join();
   reader.join();
-  EXPECT_EQ(writerTurn.load(), 1);
-  EXPECT_EQ(readerTurn.load(), 2);
-  EXPECT_EQ(StateOf(lock).active, 0);
+  EXPECT_TRUE(writerTurn.load() == 1 && readerTurn.load() == 2);
+  EXPECT_EQ(StateOf(lock), (State{0, 0, 0}));
 }
 
 }  // namespace
