@@ -23,7 +23,7 @@ TEST(Facade, LongLineIsCutAfter1023CharactersAndAPercentPassesThrough) {
   EXPECT_EQ(lines[1].text, "open C:\\a%1d\\%s.txt failed, code 5");
 }
 
-TEST(Facade, AllThreeWritersMakeTheSameCallAndTheThresholdKeepsThemByMeaning) {
+TEST(Facade, AllThreeWritersMakeTheSameCallAndTheLevelKeepsThemByMeaningBeforeFormatting) {
   LogCapture cap;
   QosLogError(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   QosLogInfo(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
@@ -45,10 +45,9 @@ TEST(Facade, AllThreeWritersMakeTheSameCallAndTheThresholdKeepsThemByMeaning) {
   ASSERT_EQ(cap.Lines().size(), 2u);
   EXPECT_EQ(cap.Lines()[0].text, "error");
   EXPECT_EQ(cap.Lines()[1].text, "warning");
-}
 
-TEST(Facade, CheckedLineBelowTheLevelIsNeitherFormattedNorWritten) {
-  LogCapture cap;
+  // A checked line below the level is neither formatted nor written.
+  cap.Clear();
   Log::SetLevel(2);
   int formatted = 0;
   auto arg = [&formatted] { ++formatted; return 1; };
