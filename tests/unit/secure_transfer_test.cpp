@@ -45,15 +45,13 @@ TEST_F(SecureHost, EverythingRefusesBeforeInitParamsWhichSetsPacketsPerPass) {
   EXPECT_EQ(0u, st.KeyCount());
 
   LogCapture log;
-  st.InitParams(nullptr, 0, 0, 8);
-  EXPECT_EQ(1u, st.SendQueueSize());
-  st.InitParams(nullptr, 0, 102400, 8);
-  EXPECT_EQ(5u, st.SendQueueSize());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  EXPECT_EQ(50u, st.SendQueueSize());
-  // Taken as signed: a value with the top bit set counts as negative.
-  st.InitParams(nullptr, 0, 0x80000000u, 8);
-  EXPECT_EQ(1u, st.SendQueueSize());
+  // Bandwidth to packets per pass; taken as signed, a value with the top bit
+  // set counts as negative.
+  for (auto bp : {std::make_pair(0u, 1u), std::make_pair(102400u, 5u),
+                  std::make_pair(kBandwidth50, 50u), std::make_pair(0x80000000u, 1u)}) {
+    st.InitParams(nullptr, 0, bp.first, 8);
+    EXPECT_EQ(bp.second, st.SendQueueSize()) << bp.first;
+  }
   ASSERT_EQ(1u, log.Count("SecureTransfer::InitParams m_uiSendQueueSize=5,m_bandwidth=102400,m_cacheSize=8"));
   for (const LogLine& l : log.Lines()) {
     EXPECT_EQ(ReportLogCategory, l.category);
