@@ -92,21 +92,6 @@ TEST_F(UdpReliable, WithoutLimitResendsAfter200To1000MsThenCode4AfterTheSixthTra
   EXPECT_EQ(PendingTimers(), 0u);
 }
 
-TEST_F(UdpReliable, WithALimitOfOneSecondCode4ComesAtTheLimitWithoutResend) {
-  Peer peer;
-  const int64_t start = plat::NowMs();
-  ASSERT_EQ(SendTo(peer, 201, "limited", 1, 1000, Receipt_Both), 0u);
-  ASSERT_EQ(Take(peer, 1).size(), 1u);
-  ASSERT_TRUE(Armed(1));
-  PassAt(start + 999);
-  ASSERT_EQ(PendingTimers(), 1u);
-  PassAt(start + 1000 + TzQuickTimer::kTickMs);
-  ASSERT_TRUE(session_->WaitReceipts(1));
-  EXPECT_EQ(Keys(session_->Receipts()),
-            (std::vector<ReceiptKey>{ReceiptKey{201, 4, 1, "limited", start + 1015}}));
-  EXPECT_EQ(PendingTimers(), 0u);  // a resend would have armed the timer again
-}
-
 TEST_F(UdpReliable, AckedDatagramsGiveCode0ForModes1And3AndTheirTimersSendNothing) {
   Peer peer;
   const int64_t start = plat::NowMs();
@@ -185,9 +170,10 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
 
 // A peer that never acknowledges used to get every reliable datagram six
 // times with no bound on how many were waiting. At most kMaxPerPeer wait per
-// peer; once they have timed out the peer may be sent to again. Shutdown
-// clears what still waits with code 4.
-TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlightUntilShutdownGivesCode4) {
+// peer; with a limit of one second they fail with code 4 at the limit,
+// without a resend, and the peer may be sent to again. Shutdown clears what
+// still waits with code 4.
+TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlightUntilTheLimitOrShutdownGivesCode4) {
   Peer silent, other;
   const int64_t start = plat::NowMs();
   const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
@@ -197,8 +183,15 @@ TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlightUntilShutdownGivesC
   const plat::SockAddrIn silentAddr = plat::MakeAddr(0x7F000001, silent.Port());
   EXPECT_EQ(udp_->FlightQuota().InFlight(silentAddr), cap);
   ASSERT_TRUE(Armed(cap + 1));
+  PassAt(start + 999);
+  ASSERT_EQ(PendingTimers(), cap + 1);
   PassAt(start + 1000 + TzQuickTimer::kTickMs);
   ASSERT_TRUE(session_->WaitReceipts(cap));
+  const std::vector<ReceiptKey> failed = Keys(session_->Receipts());
+  for (uint32_t i = 0; i < cap; ++i) {
+    EXPECT_EQ(failed[i], ReceiptKey(300 + i, 4, 1, "x", start + 1015));
+  }
+  EXPECT_EQ(PendingTimers(), 0u);  // a resend would have armed the timer again
   ASSERT_TRUE(WaitUntil([&] { return udp_->FlightQuota().InFlight(silentAddr) == 0; }));
   EXPECT_EQ(SendTo(silent, 401, "bye", 1, kNoTimeLimit, Receipt_OnFailure), 0u);
   ASSERT_EQ(Take(silent, cap + 1).back(), 401u);
