@@ -1,6 +1,8 @@
 // Sending: Session::PostMsg and ReplyMsg checks, the datagram on the wire,
 // UDPSender and the default address (removal, the framework event, recovery),
 // socket table removal rules, and send failures with receipts.
+#include <tuple>
+
 #include "asynmodel/SubScribeEventCallBack.h"
 #include "asynmodel/net/LocalSender.h"
 #include "asynmodel/net/UDPSender.h"
@@ -279,52 +281,17 @@ TEST_F(UdpSend, DefaultOnAnAddressInUseFailsWith33AndZeroZeroTakesThePrimaryAddr
   EXPECT_NE(port, 0);
 }
 
-TEST_F(UdpSend, FailedSendCompletionGivesCode1ForMode2AndRemovesTheSocket) {
-  LogCapture log;
-  SptrUdpSocketItem other;
-  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &other, true), 2);
-  const std::string body = "lost body";
-  SptrPostMsgContext ctx = Context(session_, 77, body);
-  ctx->m_receiptMode = Receipt_OnFailure;
-  SptrMemStream stream;
-  uint32_t total = 0;
-  ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &stream, &total), 0u);
-  ctx->m_msg.form = MSG_DATA_MEMSTREAM;
-  ctx->m_msg.sharedData = nullptr;
-  ctx->m_msg.stream = stream;
-
-  UDPIOData* data = UDPIOData::Create(UdpOp_Send);
-  data->stream = stream;
-  data->context = ctx;
-  data->targetSession = SptrSession(session_);
-  Event ev;
-  SptrISender none;
-  ASSERT_EQ(udp_->UDPProc(other.get(), false, data, &ev, &none), UdpProc_DeliverReceipt);
-  delete data;  // what the worker does after delivering
-  EXPECT_TRUE(log.Contains("UDPIOProcess::UDPProc() 收到发送数据失败,错误类型:"));
-  EXPECT_TRUE(log.Contains("UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=" +
-                           std::to_string(other->m_sn) + "]实效,SocketItem被删除."));
-  EXPECT_FALSE(other->IsValid());
-
-  ASSERT_EQ(session_->OnEventArrived(ev, none), 0);
-  ASSERT_TRUE(session_->WaitReceipts(1));
-  Receipt r = session_->Receipts()[0];
-  EXPECT_EQ(r.result, 1);
-  EXPECT_EQ(r.transport, 1);
-  EXPECT_EQ(r.msgId, 77u);
-  EXPECT_EQ(r.body, body);
-}
-
 // A send refused for its destination (here port 0, which the system refuses
 // at once) used to close the shared socket, so one bad address silenced all
 // receiving. It now fails alone with 39, also when the failure comes back
-// through a completion, and the socket keeps working.
-TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndKeepsTheSocket) {
+// through a completion, and the socket keeps working. Any other failed
+// completion removes its socket and gives code 1 to a mode-2 sender.
+TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndOtherFailuresRemoveTheSocket) {
   LogCapture log;
-  SptrUdpSocketItem item;
+  SptrUdpSocketItem item, other;
   ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0, 0, &item, false), 1);
-  const size_t sockets = udp_->SocketCount();
-  const std::string body = "x";  // the contexts point at it
+  ASSERT_EQ(udp_->FindSocketIfNotThenCreateNewOne(0x7F000001, FreeUdpPort(), &other, true), 2);
+  const std::string body = "lost body";  // the contexts point at it
   for (int reliable = 0; reliable < 2; ++reliable) {
     SptrPostMsgContext ctx = Context(session_, 5, body);
     ctx->m_reliable = static_cast<uint8_t>(reliable);
@@ -332,20 +299,38 @@ TEST_F(UdpSend, DestinationErrorFailsTheSendAloneAndKeepsTheSocket) {
   }
   EXPECT_TRUE(log.Contains("UDPIOProcess::UnReliableSendMsg() 发往127.0.0.1:0的数据被拒绝(目的地址错误),错误类型:10022"));
 
-  SptrPostMsgContext ctx = Context(session_, 6, body);
-  UDPIOData* data = UDPIOData::Create(UdpOp_Send);
-  ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &data->stream, nullptr), 0u);
-  data->context = ctx;
-  data->remote = plat::MakeAddr(0x7F000001, 0);
-  data->overlapped.error = plat::kSockAccess;
   Event ev;
   SptrISender none;
+  UDPIOData* data = UDPIOData::Create(UdpOp_Send);
+  data->context = Context(session_, 6, body);
+  ASSERT_EQ(BuildDataDatagram(data->context->m_msg, false, 0, &data->stream, nullptr), 0u);
+  data->remote = plat::MakeAddr(0x7F000001, 0);
+  data->overlapped.error = plat::kSockAccess;
   EXPECT_EQ(udp_->UDPProc(item.get(), false, data, &ev, &none), UdpProc_Nothing);
-
   EXPECT_TRUE(item->IsValid());
-  EXPECT_EQ(udp_->SocketCount(), sockets);
   Peer peer;
   ASSERT_EQ(SendTo(peer, 7, "after"), 0u);
   std::vector<uint8_t> d;
   EXPECT_TRUE(peer.Recv(&d, 5000));
+
+  SptrPostMsgContext ctx = Context(session_, 77, body);
+  ctx->m_receiptMode = Receipt_OnFailure;
+  data = UDPIOData::Create(UdpOp_Send);
+  ASSERT_EQ(BuildDataDatagram(ctx->m_msg, false, 0, &data->stream, nullptr), 0u);
+  ctx->m_msg.form = MSG_DATA_MEMSTREAM;  // as a posted send holds its datagram
+  ctx->m_msg.sharedData = nullptr;
+  ctx->m_msg.stream = data->stream;
+  data->context = ctx;
+  data->targetSession = SptrSession(session_);
+  ASSERT_EQ(udp_->UDPProc(other.get(), false, data, &ev, &none), UdpProc_DeliverReceipt);
+  delete data;  // what the worker does after delivering
+  EXPECT_TRUE(log.Contains("UDPIOProcess::UDPProc() 收到发送数据失败,错误类型:"));
+  EXPECT_TRUE(log.Contains("UDPIOProcess::UnAliableSendFinish()收到一个不可靠发送完成包,相应的SocketItem[sn=" +
+                           std::to_string(other->m_sn) + "]实效,SocketItem被删除."));
+  EXPECT_FALSE(other->IsValid());
+  ASSERT_EQ(session_->OnEventArrived(ev, none), 0);
+  ASSERT_TRUE(session_->WaitReceipts(1));
+  const Receipt r = session_->Receipts()[0];
+  EXPECT_EQ(std::make_tuple(r.result, r.transport, r.msgId, r.body),
+            std::make_tuple(int16_t{1}, uint16_t{1}, 77u, body));
 }
