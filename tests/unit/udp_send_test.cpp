@@ -95,23 +95,22 @@ TEST_F(UdpSend, BadDestinationIsRefusedWith27BeforeAnythingIsAllocated) {
   const int64_t contexts = PoolCounters<PostMsgContext>().systemBlocks;
   const int64_t senders = PoolCounters<UDPSender>().systemBlocks;
 
-  PeerAddress kind1 = To(peer);
-  kind1.kind = 1;
-  EXPECT_EQ(session_->PostMsg(kind1, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
-  PeerAddress noPort;
-  noPort.SetUdp("10.0.0.1", 0);
-  EXPECT_EQ(session_->PostMsg(noPort, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
-  PeerAddress tcpOnly;
-  std::strcpy(tcpOnly.tcp_ip, "127.0.0.1");
-  tcpOnly.tcp_port = peer.Port();  // usable, but not over UDP
-  EXPECT_EQ(session_->PostMsg(tcpOnly, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u);
+  std::vector<PeerAddress> bad(3, To(peer));
+  bad[0].kind = 1;
+  bad[1].SetUdp("10.0.0.1", 0);
+  bad[2] = PeerAddress();
+  std::strcpy(bad[2].tcp_ip, "127.0.0.1");
+  bad[2].tcp_port = peer.Port();  // usable, but not over UDP
   // Text the system parser would turn into all ones (or a surprise) is no
   // dotted unicast address, wherever it came from.
   for (const char* text : {"abc", "localhost", "255.255.255.255", "0.0.0.0", "127.0.0.1junk", "999.1.1.1",
                            "127.1", "0x7f.0.0.1", " 127.0.0.1", "1.2.3.4.", "010.0.0.1"}) {
-    PeerAddress bad;
-    bad.SetUdp(text, peer.Port());
-    EXPECT_EQ(session_->PostMsg(bad, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u) << text;
+    bad.emplace_back();
+    bad.back().SetUdp(text, peer.Port());
+  }
+  for (const PeerAddress& a : bad) {
+    EXPECT_EQ(session_->PostMsg(a, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u)
+        << a.udp_ip << " kind " << a.kind;
   }
 
   EXPECT_EQ(PoolCounters<PostMsgContext>().systemBlocks, contexts);
