@@ -109,8 +109,8 @@ TEST_F(UdpSend, BadDestinationIsRefusedWith27BeforeAnythingIsAllocated) {
     bad.back().SetUdp(text, peer.Port());
   }
   for (const PeerAddress& a : bad) {
-    EXPECT_EQ(session_->PostMsg(a, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0), 27u)
-        << a.udp_ip << " kind " << a.kind;
+    EXPECT_EQ(session_->PostMsg(a, 0, 1, "x", 1, 0, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0),
+              27u) << a.udp_ip << " kind " << a.kind;
   }
 
   EXPECT_EQ(PoolCounters<PostMsgContext>().systemBlocks, contexts);
