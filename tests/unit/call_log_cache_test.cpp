@@ -22,7 +22,7 @@ void AddAged(CallLogCacheList* cache, uint64_t guid) {
 
 }  // namespace
 
-TEST(CallLogCache, RemoveFindsNewLinesSilentlyAndHistoryLinesWithTheirLine) {
+TEST(CallLogCache, RemoveFindsNewLinesSilentlyAndHistoryLinesWithTheirLineAndFiveAreHandedOut) {
   LogCapture log;
   CallLogCacheList* cache = CallLogCacheList::GetInstance();
   EXPECT_EQ(-1, cache->remove_call_log(41));
@@ -45,13 +45,11 @@ TEST(CallLogCache, RemoveFindsNewLinesSilentlyAndHistoryLinesWithTheirLine) {
   EXPECT_EQ(0u, cache->HistoryCount());
   // The reference handed out keeps the removed line readable.
   EXPECT_EQ("line 43", std::string(held[0]->text, held[0]->length));
-}
 
-TEST(CallLogCache, HandsOutAtMostFiveFromTheFrontOfTheHistoryList) {
-  CallLogCacheList* cache = CallLogCacheList::GetInstance();
+  // At most five are handed out, from the front of the history list.
   for (uint64_t g = 100; g < 107; ++g) AddAged(cache, g);
   std::vector<SptrCallLogRecord> out;
-  EXPECT_EQ(0, cache->get_call_logs(&out));  // history still empty
+  EXPECT_EQ(0, cache->get_call_logs(&out));  // none of them in the history yet
   EXPECT_TRUE(out.empty());
   cache->move_new_to_old();
   EXPECT_EQ(0, cache->get_call_logs(&out));

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/system.h"
@@ -11,7 +10,7 @@
 
 namespace {
 
-TEST(Facade, LongLineIsCutAfter1023CharactersAndAPercentPassesThrough) {
+TEST(Facade, LinesAreCutAfter1023CharactersAndTheLevelKeepsThemByMeaningBeforeFormatting) {
   LogCapture cap;
   std::string text;
   for (int i = 0; i < 1500; ++i) text += static_cast<char>('a' + i % 26);
@@ -21,16 +20,14 @@ TEST(Facade, LongLineIsCutAfter1023CharactersAndAPercentPassesThrough) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0].text, text.substr(0, 1023));
   EXPECT_EQ(lines[1].text, "open C:\\a%1d\\%s.txt failed, code 5");
-}
 
-TEST(Facade, AllThreeWritersMakeTheSameCallAndTheThresholdKeepsThemByMeaning) {
-  LogCapture cap;
+  // All three writers make the same call; the level keeps them by meaning.
+  cap.Clear();
   QosLogError(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   QosLogInfo(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
   QosLogWarning(FacadeLogCategory, FacadeLogSubType, "[SID:%u] value %d", 7u, 42);
-  const std::vector<LogLine> lines = cap.Lines();
-  ASSERT_EQ(lines.size(), 3u);
-  for (const LogLine& l : lines) {
+  ASSERT_EQ(cap.Lines().size(), 3u);
+  for (const LogLine& l : cap.Lines()) {
     EXPECT_EQ(l.level, Log::kMessage);
     EXPECT_EQ(l.category, FacadeLogCategory);
     EXPECT_EQ(l.subType, FacadeLogSubType);
@@ -45,10 +42,9 @@ TEST(Facade, AllThreeWritersMakeTheSameCallAndTheThresholdKeepsThemByMeaning) {
   ASSERT_EQ(cap.Lines().size(), 2u);
   EXPECT_EQ(cap.Lines()[0].text, "error");
   EXPECT_EQ(cap.Lines()[1].text, "warning");
-}
 
-TEST(Facade, CheckedLineBelowTheLevelIsNeitherFormattedNorWritten) {
-  LogCapture cap;
+  // A checked line below the level is neither formatted nor written.
+  cap.Clear();
   Log::SetLevel(2);
   int formatted = 0;
   auto arg = [&formatted] { ++formatted; return 1; };

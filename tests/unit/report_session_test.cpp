@@ -43,16 +43,13 @@ int32_t StartCoordinator() {
 
 }  // namespace
 
-TEST(RouterAccess, NoStprcEntryGivesMinus10AndItsLine) {
+// No entry at all is refused; an entry with empty text starts.
+TEST(RouterAccess, NoStprcEntryGivesMinus10AndAnEmptyTextStillStartsWithoutPostingAList) {
   LogCapture log;
   EXPECT_EQ(-10, RouterAccessManager::GetInstance()->Init(nullptr, 0, 0, "127.0.0.1", 0, 0, 0, nullptr,
                                                           0, 0, nullptr, 0));
   EXPECT_EQ(1u, log.Count("[Kelvarn] 输入的stprcIp地址 数目错误"));
   EXPECT_FALSE(RouterAccessManager::GetInstance()->Started());
-}
-
-TEST(RouterAccess, EmptyStprcTextStillStartsWithoutPostingAList) {
-  LogCapture log;
   StprcAddrEntry e = Entry("", 0, 0);
   EXPECT_EQ(0, RouterAccessManager::GetInstance()->Init(nullptr, 0, 0, "127.0.0.1", 0, 0, 0, &e, 1, 0,
                                                         nullptr, 0));
@@ -72,7 +69,7 @@ TEST(RouterAccess, FirstPortZeroBindsTheSinglePortEvenWithALastPort) {
   EXPECT_EQ(1u, log.Count("[Kelvarn]传入参数：nType:0,ip:127.0.0.1,端口起始:0-10"));
 }
 
-TEST(ReportSession, AListShorterThanOneGroupAsksNobody) {
+TEST(ReportSession, AListShorterThanOneGroupAsksNobodyAndA512CharacterDirectoryIsRefused) {
   LogCapture log;
   ASSERT_EQ(0, StartCoordinator());
   ASSERT_TRUE(log.WaitFor("[Kelvarn][stprc] 向STPRC请求QOS服务器地址命令发送成功:0！！"));
@@ -82,12 +79,8 @@ TEST(ReportSession, AListShorterThanOneGroupAsksNobody) {
   ASSERT_EQ(0u, AsynModel::PostMsg(sid, report::Report_RC_ADDR_CMD, list.data(), 239, false));
   ASSERT_TRUE(log.WaitFor("[Kelvarn][stprc] 传入的stprc地址长度不够一个，不请求服务器地址！！"));
   EXPECT_FALSE(log.Contains("开始请求QOS服务器地址"));
-}
 
-TEST(ReportSession, ConfigDirectoryOf511CharactersIsKeptAnd512Refused) {
-  ASSERT_EQ(0, StartCoordinator());
-  LogCapture log;
-  const uint32_t sid = RouterAccessManager::GetInstance()->ReportSid();
+  // A config directory of 511 characters is kept, one of 512 refused.
   std::string dir(511, 'd');
   ASSERT_EQ(0u, AsynModel::PostMsg(sid, report::Report_CONFIG_DIR_CMD, dir.data(), 511, false));
   ASSERT_TRUE(log.WaitFor("[Kelvarn]设置config目录传入session，path:" + dir + "!\r\n"));

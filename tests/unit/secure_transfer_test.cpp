@@ -45,15 +45,13 @@ TEST_F(SecureHost, EverythingRefusesBeforeInitParamsWhichSetsPacketsPerPass) {
   EXPECT_EQ(0u, st.KeyCount());
 
   LogCapture log;
-  st.InitParams(nullptr, 0, 0, 8);
-  EXPECT_EQ(1u, st.SendQueueSize());
-  st.InitParams(nullptr, 0, 102400, 8);
-  EXPECT_EQ(5u, st.SendQueueSize());
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  EXPECT_EQ(50u, st.SendQueueSize());
-  // Taken as signed: a value with the top bit set counts as negative.
-  st.InitParams(nullptr, 0, 0x80000000u, 8);
-  EXPECT_EQ(1u, st.SendQueueSize());
+  // Bandwidth to packets per pass; taken as signed, a value with the top bit
+  // set counts as negative.
+  for (auto bp : {std::make_pair(0u, 1u), std::make_pair(102400u, 5u),
+                  std::make_pair(kBandwidth50, 50u), std::make_pair(0x80000000u, 1u)}) {
+    st.InitParams(nullptr, 0, bp.first, 8);
+    EXPECT_EQ(bp.second, st.SendQueueSize()) << bp.first;
+  }
   ASSERT_EQ(1u, log.Count("SecureTransfer::InitParams m_uiSendQueueSize=5,m_bandwidth=102400,m_cacheSize=8"));
   for (const LogLine& l : log.Lines()) {
     EXPECT_EQ(ReportLogCategory, l.category);
@@ -67,29 +65,6 @@ std::string KeyLine(const char* format, SecureTransferKey key) {
   char line[128];
   snprintf(line, sizeof line, format, key);
   return line;
-}
-
-TEST_F(SecureHost, KeysCountFromOneAndNeedAFirstBlockToJoinTheTable) {
-  st.InitParams(nullptr, 0, kBandwidth50, 8);
-  LogCapture log;
-  SecureTransferKey a = NewKey();
-  SecureTransferKey b = NewKey();
-  ASSERT_NE(nullptr, a);
-  ASSERT_NE(a, b);
-  // A key that posted nothing is not in the table: it cannot be released,
-  // and stays good for posting.
-  EXPECT_EQ(-1, st.ReleaseKey(a));
-  EXPECT_EQ(0u, st.KeyCount());
-  EXPECT_EQ(0, Post(a, Block(100, 7, 1, 1, 42)));
-  EXPECT_EQ(1u, st.KeyCount());
-  EXPECT_EQ(0, st.ReleaseKey(a));
-  for (const std::string& line :
-       {KeyLine("SecureTransfer创建key=%p,keyid=1", a), KeyLine("SecureTransfer创建key=%p,keyid=2", b),
-        KeyLine("SecureTransfer要释放的key=%p已不存在,释放失败,keyid=1", a),
-        KeyLine("SecureTransfer要释放的key=%p,keyid=1", a),
-        KeyLine("SecureTransfer添加数据包信息,key=7-9-10-11-12,roletype=1,index=42,key addr=%p", a)}) {
-    EXPECT_EQ(1u, log.Count(line)) << line;
-  }
 }
 
 TEST_F(SecureHost, PostPacketRefusals) {
@@ -173,21 +148,36 @@ TEST_F(SecureHost, CacheLimitCountsEighteenBytesBesideEachBlock) {
   EXPECT_EQ((1011u - 50u) * 1037u + 68u, st.CachedBytes());
 }
 
-TEST_F(SecureHost, ReleasedKeyIsRetiredOnceDrained) {
-  SecureTransferKey a = Init(0);  // one packet per pass
-  SecureTransferKey b = NewKey();
-  ASSERT_EQ(0, Post(a, Block(100, 1, 1, 1, 1)));
-  ASSERT_EQ(0, st.ReleaseKey(a));
+// Keys count from one and join the table with their first block; a released
+// key's blocks are still sent, and the key is retired once a build finds its
+// queue empty.
+TEST_F(SecureHost, KeysJoinTheTableWithAFirstBlockAndAreRetiredOnceReleasedAndDrained) {
+  st.InitParams(nullptr, 0, 0, 8);  // one packet per pass
   LogCapture log;
-  // The released key's block is still sent; the key stays until a build
-  // finds its queue empty.
+  SecureTransferKey a = NewKey();
+  SecureTransferKey b = NewKey();
+  ASSERT_NE(nullptr, a);
+  ASSERT_NE(a, b);
+  // A key that posted nothing cannot be released, and stays good for posting.
+  EXPECT_EQ(-1, st.ReleaseKey(a));
+  EXPECT_EQ(0u, st.KeyCount());
+  EXPECT_EQ(0, Post(a, Block(100, 7, 1, 1, 42)));
+  EXPECT_EQ(1u, st.KeyCount());
+  EXPECT_EQ(0, st.ReleaseKey(a));
+  for (const std::string& line :
+       {KeyLine("SecureTransfer创建key=%p,keyid=1", a), KeyLine("SecureTransfer创建key=%p,keyid=2", b),
+        KeyLine("SecureTransfer要释放的key=%p已不存在,释放失败,keyid=1", a),
+        KeyLine("SecureTransfer要释放的key=%p,keyid=1", a),
+        KeyLine("SecureTransfer添加数据包信息,key=7-9-10-11-12,roletype=1,index=42,key addr=%p", a)}) {
+    EXPECT_EQ(1u, log.Count(line)) << line;
+  }
+
   st.SendPass();
   std::vector<Bytes> sent = cap.Take();
   ASSERT_EQ(1u, sent.size());
   EXPECT_EQ(0, st.Acknowledge(Read(sent[0]).serial));
   EXPECT_EQ(1u, st.KeyCount());
   EXPECT_EQ(0u, log.Count("SecureTransfer释放key="));
-
   ASSERT_EQ(0, Post(b, Block(100, 2, 1, 1, 1)));
   st.SendPass();
   sent = cap.Take();

@@ -48,10 +48,8 @@ TEST(StprcTable, TwoGroupsInInputOrder) {
   EXPECT_EQ(4u, t.Build(in, 4, StprcGroupTable::Variant::kSetStpRc));
   EXPECT_EQ(2u, t.GroupsSent());
   EXPECT_EQ(480u, t.MessageLength());
-  EXPECT_EQ("10.0.0.2", IpAt(t, 0, 0));
-  EXPECT_EQ("10.0.0.4", IpAt(t, 0, 1));
-  EXPECT_EQ("10.0.0.1", IpAt(t, 1, 0));
-  EXPECT_EQ("10.0.0.3", IpAt(t, 1, 1));
+  EXPECT_EQ((std::vector<std::string>{"10.0.0.2", "10.0.0.4", "10.0.0.1", "10.0.0.3"}),
+            (std::vector<std::string>{IpAt(t, 0, 0), IpAt(t, 0, 1), IpAt(t, 1, 0), IpAt(t, 1, 1)}));
   EXPECT_EQ(0, PortAt(t, 0, 2));  // unfilled entries are zero
 
   const std::vector<std::string> want = {
@@ -114,35 +112,27 @@ TEST(StprcTable, TwelveOfOneGroupKeepTenAndElevenGroupsKeepTen) {
   EXPECT_TRUE(cap.Contains("(10.0.0.1:11) groupid:1100 groupindex:10"));
 }
 
-TEST(StprcTable, StartupVariantUsesItsOwnTextsAndDoesNotLogPortZero) {
-  {
-    LogCapture cap;
-    const StprcAddrEntry in[1] = {Entry("1.2.3.4", 80, 0)};
-    StprcGroupTable t;
-    EXPECT_EQ(1u, t.Build(in, 1, StprcGroupTable::Variant::kStartup));
-    const std::vector<std::string> want = {
-        "[Kelvarn][stprc] 输入的stprcIp地址为:(1.2.3.4:80) groupid:0",
-        "[Kelvarn][stprc] 排序后输入的stprcIp地址为:(1.2.3.4:80) groupid:0 groupindex：0",
-    };
-    EXPECT_EQ(want, Texts(cap));
-  }
-  const StprcAddrEntry one = Entry("10.0.0.1", 0, 0);
-  {
-    LogCapture cap;
-    StprcGroupTable t;
-    EXPECT_EQ(0u, t.Build(&one, 1, StprcGroupTable::Variant::kSetStpRc));
-    EXPECT_EQ(1u, cap.Count("[Kelvarn][stprc] 排序后输入的stprcIp地址 stprcPort为0"));
-  }
-  {
+// Each variant has its own texts; only SetStpRc logs an entry with port 0.
+TEST(StprcTable, EachVariantLogsItsOwnTexts) {
+  using V = StprcGroupTable::Variant;
+  const std::string p = "[Kelvarn][stprc] ";
+  const std::string sorted = p + "排序后输入的stprcIp地址为:(10.0.0.1:0) groupid:0 groupindex";
+  const struct { V v; std::vector<std::string> lines; } cases[] = {
+      {V::kSetStpRc,
+       {p + "SetStpRc地址为:(10.0.0.1:0) groupid:0", sorted + ":0",
+        p + "排序后输入的stprcIp地址 stprcPort为0"}},
+      {V::kStartup, {p + "输入的stprcIp地址为:(10.0.0.1:0) groupid:0", sorted + "：0"}},
+  };
+  const StprcAddrEntry e = Entry("10.0.0.1", 0, 0);
+  for (const auto& c : cases) {
     LogCapture cap;
     StprcGroupTable t;
-    EXPECT_EQ(0u, t.Build(&one, 1, StprcGroupTable::Variant::kStartup));
-    EXPECT_EQ(2u, cap.Lines().size());  // the two entry lines, nothing else
-    EXPECT_FALSE(cap.Contains("stprcPort为0"));
+    EXPECT_EQ(0u, t.Build(&e, 1, c.v));
+    EXPECT_EQ(c.lines, Texts(cap));
   }
 }
 
-TEST(StprcTable, GroupIdsCompareUnsignedAndAnEmptiedGroupIsSentWhenALaterOneFollows) {
+TEST(StprcTable, GroupIdsCompareUnsignedAnEmptiedGroupIsSentBeforeALaterOneAndRebuildsClear) {
   const StprcAddrEntry in[2] = {Entry("10.0.0.9", 9, 0x80000000u), Entry("10.0.0.1", 1, 1)};
   StprcGroupTable t;
   ASSERT_EQ(2u, t.Build(in, 2, StprcGroupTable::Variant::kSetStpRc));
@@ -154,12 +144,8 @@ TEST(StprcTable, GroupIdsCompareUnsignedAndAnEmptiedGroupIsSentWhenALaterOneFoll
   EXPECT_EQ(480u, t.MessageLength());
   for (int i = 0; i < 240; ++i) ASSERT_EQ(0, t.Data()[i]);
   EXPECT_EQ("10.0.0.2", IpAt(t, 1, 0));
-}
 
-TEST(StprcTable, RebuildStartsFromZeroAndNoEntries) {
-  StprcGroupTable t;
-  const StprcAddrEntry in[2] = {Entry("10.0.0.1", 1, 1), Entry("10.0.0.2", 2, 2)};
-  ASSERT_EQ(2u, t.Build(in, 2, StprcGroupTable::Variant::kSetStpRc));
+  // A rebuild starts from zero, also with no entries.
   EXPECT_EQ(0u, t.Build(nullptr, 5, StprcGroupTable::Variant::kSetStpRc));
   EXPECT_EQ(0u, t.Build(in, 0, StprcGroupTable::Variant::kSetStpRc));
   for (size_t i = 0; i < 2400; ++i) ASSERT_EQ(0, t.Data()[i]);

@@ -63,31 +63,22 @@ TEST(UdpDatagram, BuilderWritesTheGoldenBytesAndTheReceiverAcceptsThem) {
 }
 
 TEST(UdpDatagram, LargestBodiesFillExactly2048BytesAndOneMoreIsRefused) {
-  const std::string unreliableMax(2024, 'u');
-  const std::string reliableMax(2020, 'r');
-  Msg a, b, c, d;
-  SptrMemStream s;
-  uint32_t total = 0;
-
-  ASSERT_EQ(BuildDataDatagram(FillMsg(a, 1, unreliableMax), false, 0, &s, &total), 0u);
-  EXPECT_EQ(s->DataLength(), 2048u);
-  ASSERT_EQ(BuildDataDatagram(FillMsg(b, 1, reliableMax), true, 1, &s, &total), 0u);
-  EXPECT_EQ(s->DataLength(), 2048u);
-
-  SptrMemStream untouched;
-  EXPECT_EQ(BuildDataDatagram(FillMsg(c, 1, unreliableMax + "x"), false, 0, &untouched, &total), 14u);
-  EXPECT_EQ(total, 2049u);
-  EXPECT_EQ(BuildDataDatagram(FillMsg(d, 1, reliableMax + "x"), true, 2, &untouched, &total), 14u);
-  EXPECT_EQ(total, 2049u);
-  EXPECT_FALSE(untouched);
-
-  // header + 16 + this length wraps in 32 bits: still refused.
-  Msg huge;
-  static const uint8_t byte = 0;
-  huge.sharedData = &byte;
-  huge.sharedLength = 0xFFFFFFF0u;
-  EXPECT_EQ(BuildDataDatagram(huge, true, 1, &s, &total), 14u);
-  EXPECT_EQ(total, 0xFFFFFFFFu);
+  const struct { uint32_t body; bool reliable; uint32_t rc; uint32_t total; } cases[] = {
+      {2024, false, 0, 2048}, {2020, true, 0, 2048},
+      {2025, false, 14, 2049}, {2021, true, 14, 2049},
+      {0xFFFFFFF0u, true, 14, 0xFFFFFFFFu}};  // header + 16 + this wraps in 32 bits
+  static const uint8_t bytes[2025] = {};
+  for (const auto& c : cases) {
+    Msg m;
+    m.form = MSG_DATA_SHARED;
+    m.sharedData = bytes;
+    m.sharedLength = c.body;
+    SptrMemStream s;
+    uint32_t total = 0;
+    EXPECT_EQ(BuildDataDatagram(m, c.reliable, 1, &s, &total), c.rc) << c.body;
+    EXPECT_EQ(total, c.total) << c.body;
+    EXPECT_EQ(s ? s->DataLength() : 0u, c.rc == 0 ? c.total : 0u) << c.body;
+  }
 }
 
 TEST(UdpDatagramCheck, VersionThenLengthThenChecksumEachWithItsWarning) {
@@ -110,6 +101,9 @@ TEST(UdpDatagramCheck, VersionThenLengthThenChecksumEachWithItsWarning) {
       {"checksum not 0", 4, 1, 100, UdpCheck_Checksum, prefix + "数据的校验和错误."},
       {"checksum high byte not 0", 5, 1, 100, UdpCheck_Checksum, prefix + "数据的校验和错误."},
       {"valid", 1, 0, 100, UdpCheck_OK, ""},
+      {"shorter than a header", 0, 1, 1, UdpCheck_Version,
+       prefix + "数据的版本信息错误.接收到的版本:0,期待版本:1"},
+      {"no room for the flags", 2, 4, 4, UdpCheck_Length, prefix + "数据的长度错误."},
   };
   for (const Case& c : cases) {
     std::vector<uint8_t> v = d;
@@ -119,14 +113,6 @@ TEST(UdpDatagramCheck, VersionThenLengthThenChecksumEachWithItsWarning) {
     EXPECT_EQ(log.Lines().size(), c.line.empty() ? 0u : 1u) << c.what;
     EXPECT_TRUE(c.line.empty() || log.Contains(c.line)) << c.what;
   }
-
-  // Shorter than a header.
-  LogCapture log;
-  uint8_t one[1] = {1};
-  EXPECT_EQ(CheckDataPacketValid(one, 1, 2048), UdpCheck_Version);
-  EXPECT_TRUE(log.Contains("接收到的版本:0,"));
-  uint8_t four[4] = {1, 0, 4, 0};  // self-consistent, but no room for the flags
-  EXPECT_EQ(CheckDataPacketValid(four, 4, 2048), UdpCheck_Length);
 }
 
 TEST(UdpSn, SeededWithCalendarSecondsAndNeverZero) {

@@ -92,34 +92,26 @@ TEST_F(UdpReliable, WithoutLimitResendsAfter200To1000MsThenCode4AfterTheSixthTra
   EXPECT_EQ(PendingTimers(), 0u);
 }
 
-TEST_F(UdpReliable, WithALimitOfOneSecondCode4ComesAtTheLimitWithoutResend) {
+// Acknowledged datagrams give code 0 for modes 1 and 3 and no longer wait:
+// their slots are free at once, not when their resend timers (armed for
+// 200 ms) run, and those timers send nothing.
+TEST_F(UdpReliable, AckedDatagramsGiveCode0ForModes1And3AndFreeTheirSlotsBeforeTheirTimersRun) {
   Peer peer;
   const int64_t start = plat::NowMs();
-  ASSERT_EQ(SendTo(peer, 201, "limited", 1, 1000, Receipt_Both), 0u);
-  ASSERT_EQ(Take(peer, 1).size(), 1u);
-  ASSERT_TRUE(Armed(1));
-  PassAt(start + 999);
-  ASSERT_EQ(PendingTimers(), 1u);
-  PassAt(start + 1000 + TzQuickTimer::kTickMs);
-  ASSERT_TRUE(session_->WaitReceipts(1));
-  EXPECT_EQ(Keys(session_->Receipts()),
-            (std::vector<ReceiptKey>{ReceiptKey{201, 4, 1, "limited", start + 1015}}));
-  EXPECT_EQ(PendingTimers(), 0u);  // a resend would have armed the timer again
-}
-
-TEST_F(UdpReliable, AckedDatagramsGiveCode0ForModes1And3AndTheirTimersSendNothing) {
-  Peer peer;
-  const int64_t start = plat::NowMs();
-  ASSERT_EQ(SendTo(peer, 301, "a", 1, kNoTimeLimit, Receipt_OnSuccess), 0u);
-  ASSERT_EQ(SendTo(peer, 302, "b", 1, kNoTimeLimit, Receipt_OnFailure), 0u);
-  ASSERT_EQ(SendTo(peer, 303, "c", 1, kNoTimeLimit, Receipt_Both), 0u);
-  ASSERT_EQ(Take(peer, 3, defaultPort_).size(), 3u);
-  ASSERT_TRUE(session_->WaitReceipts(2));
+  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  const uint32_t modes[3] = {Receipt_OnSuccess, Receipt_OnFailure, Receipt_Both};
+  std::vector<ReceiptKey> want;
+  for (uint32_t i = 0; i < cap; ++i) {
+    ASSERT_EQ(SendTo(peer, 300 + i, "x", 1, kNoTimeLimit, modes[i % 3]), 0u);
+    if (i % 3 != 1) want.emplace_back(300 + i, 0, 1, "x", start);
+  }
+  ASSERT_EQ(Take(peer, cap, defaultPort_).size(), cap);
+  ASSERT_TRUE(session_->WaitReceipts(want.size()));
   ASSERT_TRUE(WaitUntil([&] { return udp_->AckTable().Size() == 0; }));
+  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, peer.Port())), 0u);
   PassAt(start + 200 + TzQuickTimer::kTickMs);
   EXPECT_EQ(PendingTimers(), 0u);
-  EXPECT_EQ(Keys(session_->Receipts()),
-            (std::vector<ReceiptKey>{ReceiptKey{301, 0, 1, "a", start}, ReceiptKey{303, 0, 1, "c", start}}));
+  EXPECT_EQ(Keys(session_->Receipts()), want);
 }
 
 TEST_F(UdpReliable, SendCompletionAfterTheAckArmsNoTimer) {
@@ -145,18 +137,6 @@ TEST_F(UdpReliable, SendCompletionAfterTheAckArmsNoTimer) {
   EXPECT_EQ(udp_->AliableSendFinish(item.get(), true, data, &ev), UdpProc_Nothing);
   EXPECT_EQ(PendingTimers(), before);
   EXPECT_EQ(ev.kind, 0u);  // no receipt from the completion
-}
-
-TEST_F(UdpReliable, ShutdownClearsPendingResendsWithCode4) {
-  Peer peer;
-  ASSERT_EQ(SendTo(peer, 401, "bye", 1, kNoTimeLimit, Receipt_OnFailure), 0u);
-  ASSERT_EQ(Take(peer, 1).size(), 1u);
-  ASSERT_TRUE(Armed(1));
-  Release();
-  ASSERT_EQ(mgr_->Stop(), 0u);
-  ASSERT_TRUE(session_->WaitReceipts(1));
-  EXPECT_EQ(session_->Receipts()[0].result, 4);
-  EXPECT_EQ(session_->Receipts()[0].msgId, 401u);
 }
 
 TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
@@ -197,8 +177,10 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
 
 // A peer that never acknowledges used to get every reliable datagram six
 // times with no bound on how many were waiting. At most kMaxPerPeer wait per
-// peer; once they have timed out the peer may be sent to again.
-TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
+// peer; with a limit of one second they fail with code 4 at the limit,
+// without a resend, and the peer may be sent to again. Shutdown clears what
+// still waits with code 4.
+TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlightUntilTheLimitOrShutdownGivesCode4) {
   Peer silent, other;
   const int64_t start = plat::NowMs();
   const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
@@ -208,24 +190,22 @@ TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
   const plat::SockAddrIn silentAddr = plat::MakeAddr(0x7F000001, silent.Port());
   EXPECT_EQ(udp_->FlightQuota().InFlight(silentAddr), cap);
   ASSERT_TRUE(Armed(cap + 1));
+  PassAt(start + 999);
+  ASSERT_EQ(PendingTimers(), cap + 1);
   PassAt(start + 1000 + TzQuickTimer::kTickMs);
   ASSERT_TRUE(session_->WaitReceipts(cap));
-  ASSERT_TRUE(WaitUntil([&] { return udp_->FlightQuota().InFlight(silentAddr) == 0; }));
-  EXPECT_EQ(SendTo(silent, 401, "x", 1, 1000), 0u);
-}
-
-// An acknowledged datagram no longer waits: its slot is free at once, not
-// when its resend timer (armed for 200 ms) finally runs.
-TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
-  Peer peer;
-  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
-  for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(peer, 500 + i, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
-  std::vector<uint8_t> d;
-  for (uint32_t got = 0; got < cap;) {
-    ASSERT_TRUE(peer.Recv(&d, 5000));
-    if (d.size() >= 20 && ++got) peer.SendTo(defaultPort_, AckDatagram(GetLe32(d, 8)));
+  const std::vector<ReceiptKey> failed = Keys(session_->Receipts());
+  for (uint32_t i = 0; i < cap; ++i) {
+    EXPECT_EQ(failed[i], ReceiptKey(300 + i, 4, 1, "x", start + 1015));
   }
-  ASSERT_TRUE(session_->WaitReceipts(cap));
-  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, peer.Port())), 0u);
-  EXPECT_EQ(SendTo(peer, 600, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
+  EXPECT_EQ(PendingTimers(), 0u);  // a resend would have armed the timer again
+  ASSERT_TRUE(WaitUntil([&] { return udp_->FlightQuota().InFlight(silentAddr) == 0; }));
+  EXPECT_EQ(SendTo(silent, 401, "bye", 1, kNoTimeLimit, Receipt_OnFailure), 0u);
+  ASSERT_EQ(Take(silent, cap + 1).back(), 401u);
+  ASSERT_TRUE(Armed(1));
+  Release();
+  ASSERT_EQ(mgr_->Stop(), 0u);
+  ASSERT_TRUE(session_->WaitReceipts(cap + 1));
+  EXPECT_EQ(session_->Receipts()[cap].msgId, 401u);
+  EXPECT_EQ(session_->Receipts()[cap].result, 4);
 }

@@ -40,23 +40,18 @@ class UdpFixture : public ::testing::Test {
     udp_->GetDefault(&defaultIp_, &defaultPort_, nullptr);
     ASSERT_EQ(defaultIp_, 0x7F000001u);
     ASSERT_NE(defaultPort_, 0);
-    session_ = NewSession();
+    session_ = new RecordingSession();
+    held_ = TzSptr<RecordingSession>(session_);
+    session_->keepSenders = true;
+    ASSERT_EQ(session_->Start(), 0);
   }
 
   void TearDown() override {
-    for (auto& s : sessions_) s->Terminate(Terminate_Event);
-    sessions_.clear();
+    if (held_) held_->Terminate(Terminate_Event);
+    held_ = nullptr;
     session_ = nullptr;
     if (mgr_ && mgr_->GetState() == Running) mgr_->Stop();
     if (mgr_) mgr_->Destroy();
-  }
-
-  RecordingSession* NewSession() {
-    auto* s = new RecordingSession();
-    s->keepSenders = true;
-    sessions_.push_back(TzSptr<RecordingSession>(s));
-    EXPECT_EQ(s->Start(), 0);
-    return s;
   }
 
   PeerAddress To(const Peer& peer) const {
@@ -68,19 +63,17 @@ class UdpFixture : public ::testing::Test {
   // Unreliable or reliable send from the session to the peer, from the
   // default address.
   uint32_t SendTo(const Peer& peer, uint32_t msgId, const std::string& body, uint8_t reliable = 0,
-                  uint32_t limitMs = kNoTimeLimit, uint32_t receiptMode = Receipt_None,
-                  RecordingSession* from = nullptr) {
-    RecordingSession* s = from ? from : session_;
-    return s->PostMsg(To(peer), 0, msgId, body.data(), static_cast<uint32_t>(body.size()), reliable,
-                      limitMs, receiptMode, 3, nullptr, 0, 0);
+                  uint32_t limitMs = kNoTimeLimit, uint32_t receiptMode = Receipt_None) {
+    return session_->PostMsg(To(peer), 0, msgId, body.data(), static_cast<uint32_t>(body.size()),
+                             reliable, limitMs, receiptMode, 3, nullptr, 0, 0);
   }
 
   AsynManager* mgr_ = nullptr;
   UDPIOProcess* udp_ = nullptr;
   uint32_t defaultIp_ = 0;
   uint16_t defaultPort_ = 0;
-  RecordingSession* session_ = nullptr;
-  std::vector<TzSptr<RecordingSession>> sessions_;
+  RecordingSession* session_ = nullptr;  // held_ keeps it
+  TzSptr<RecordingSession> held_;
 };
 
 }  // namespace udptest
