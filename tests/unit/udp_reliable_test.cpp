@@ -196,12 +196,12 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
 }
 
 // A peer that never acknowledges used to get every reliable datagram six
-// times with no bound on how many were waiting. At most kMaxPerPeer wait per
+// times with no bound on how many were waiting. At most kStartWindow wait per
 // peer; once they have timed out the peer may be sent to again.
 TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
   Peer silent, other;
   const int64_t start = plat::NowMs();
-  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  const uint32_t cap = PeerFlightQuota::kStartWindow;
   for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(silent, 300 + i, "x", 1, 1000, Receipt_Both), 0u);
   EXPECT_EQ(SendTo(silent, 399, "x", 1, 1000, Receipt_Both), 71u);
   EXPECT_EQ(SendTo(other, 400, "y", 1, 1000), 0u);  // another peer is not affected
@@ -215,10 +215,11 @@ TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
 }
 
 // An acknowledged datagram no longer waits: its slot is free at once, not
-// when its resend timer (armed for 200 ms) finally runs.
+// when its resend timer (armed for 200 ms) finally runs, and the peer has
+// earned a wider window.
 TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
   Peer peer;
-  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  const uint32_t cap = PeerFlightQuota::kStartWindow;
   for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(peer, 500 + i, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
   std::vector<uint8_t> d;
   for (uint32_t got = 0; got < cap;) {
@@ -226,6 +227,8 @@ TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
     if (d.size() >= 20 && ++got) peer.SendTo(defaultPort_, AckDatagram(GetLe32(d, 8)));
   }
   ASSERT_TRUE(session_->WaitReceipts(cap));
-  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, peer.Port())), 0u);
+  const plat::SockAddrIn addr = plat::MakeAddr(0x7F000001, peer.Port());
+  EXPECT_EQ(udp_->FlightQuota().InFlight(addr), 0u);
+  EXPECT_EQ(udp_->FlightQuota().Window(addr), 2 * cap);  // each ACK widened it by one
   EXPECT_EQ(SendTo(peer, 600, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
 }
