@@ -18,7 +18,8 @@
 namespace {
 
 int64_t LiveTimerEntries() {
-  return TzMemAlloc<TimerEntry, TzPrivateHeapMemAllocMethod>::Counters().liveBlocks;
+  return TzMemAlloc<TimerEntry, TzListMemAllocMethod>::Counters().liveBlocks -
+         tz_detail::ClassList<TimerEntry>().CachedBlocks();
 }
 
 // One armed timer and what its firing saw.

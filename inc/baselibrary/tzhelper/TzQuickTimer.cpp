@@ -10,7 +10,9 @@
 
 namespace {
 
-typedef TzMemAlloc<TimerEntry, TzPrivateHeapMemAllocMethod> TimerEntryAlloc;
+// Entries are recycled through the class's free list: an armed timer takes
+// one without a lock or a trip to the heap once the pool is warm.
+typedef TzMemAlloc<TimerEntry, TzListMemAllocMethod> TimerEntryAlloc;
 
 // Timer callbacks run on the timer thread inside someone else's process: what
 // they throw is reported where a developer will see it and swallowed, so that
@@ -112,8 +114,12 @@ TzQuickTimer* TzQuickTimer::Create() {
 bool TzQuickTimer::Init() {
   m_incoming = new (std::nothrow) List[kChannels];
   m_incomingLocks = new (std::nothrow) TzLock[kChannels];
+  m_incomingPending = new (std::nothrow) std::atomic<bool>[kChannels]();
   m_wheel = new (std::nothrow) List[kSlots];
-  if (m_incoming == nullptr || m_incomingLocks == nullptr || m_wheel == nullptr) return false;
+  if (m_incoming == nullptr || m_incomingLocks == nullptr || m_incomingPending == nullptr ||
+      m_wheel == nullptr) {
+    return false;
+  }
   m_thread = new (std::nothrow) TzThread(this, nullptr, &TzQuickTimer::TimerProc);
   if (m_thread == nullptr) return false;
   return m_thread->Start();
@@ -133,12 +139,11 @@ TzQuickTimer::~TzQuickTimer() {
   // that never started leaves nothing either. Cancel anything left all the
   // same rather than leak an owner's record.
   if (m_wheel != nullptr) {
-    for (uint32_t i = 0; i < kSlots; ++i) {
-      FireChain(m_wheel[i].TakeAll(), 1, "TzQuickTimer::RemoveFromSortList()", 228);
-    }
+    for (uint32_t i = 0; i < kSlots; ++i) FireSlot(i, 1, 228);
   }
   FireChain(m_far.TakeAll(), 1, "TzQuickTimer::TimeDueProc()", 193);
   delete[] m_wheel;
+  delete[] m_incomingPending;
   delete[] m_incomingLocks;
   delete[] m_incoming;
   delete m_thread;
@@ -169,18 +174,20 @@ bool TzQuickTimer::AddTimer(uint32_t channelIndex, TimerEntry* entry) {
   if (m_running.load() == 0 || channelIndex >= kChannels) return false;
   TzAutoLock listGuard(&m_incomingLocks[channelIndex]);
   m_incoming[channelIndex].PushBack(entry);  // the timer owns it from here
+  m_incomingPending[channelIndex].store(true, std::memory_order_release);
   return true;
 }
 
 uint32_t TzQuickTimer::NextChannelIndex() { return m_channelCounter.fetch_add(1) % kChannels; }
 
 void TzQuickTimer::ClearAllTimerEvent() {
-  if (m_incoming == nullptr || m_incomingLocks == nullptr) return;
+  if (m_incoming == nullptr || m_incomingLocks == nullptr || m_incomingPending == nullptr) return;
   for (uint32_t ch = 0; ch < kChannels; ++ch) {
     TimerEntry* chain;
     {
       TzAutoLock listGuard(&m_incomingLocks[ch]);
       chain = m_incoming[ch].TakeAll();
+      m_incomingPending[ch].store(false, std::memory_order_relaxed);
     }
     // Adders are shut out by the caller's exclusive timer lock (or the timer
     // is being destroyed), so firing after releasing the list lock changes
@@ -246,31 +253,40 @@ void TzQuickTimer::RemoveFromSortList(int64_t now) {
     ticks = 1;
   }
 
-  if (m_running.load() != 0) {
+  if (m_wheelCount == 0) {
+    // Nothing on the wheel: only the slot index and base move.
+  } else if (m_running.load() != 0) {
     // After one full turn every slot has been emptied (new entries arrive
     // only after this step), so a long jump of the clock visits each slot
     // once; the slot index and base still move by the whole jump.
     const int64_t visits = ticks < static_cast<int64_t>(kSlots) ? ticks : kSlots;
-    for (int64_t i = 0; i < visits; ++i) {
-      List& slot = m_wheel[(m_curSlot + static_cast<uint32_t>(i)) % kSlots];
-      FireChain(slot.TakeAll(), 0, "TzQuickTimer::RemoveFromSortList()", 254);
+    for (int64_t i = 0; i < visits && m_wheelCount != 0; ++i) {
+      FireSlot((m_curSlot + static_cast<uint32_t>(i)) % kSlots, 0, 254);
     }
   } else {
-    for (uint32_t i = 0; i < kSlots; ++i) {
-      List& slot = m_wheel[(m_curSlot + i) % kSlots];
-      FireChain(slot.TakeAll(), 1, "TzQuickTimer::RemoveFromSortList()", 228);
-    }
+    for (uint32_t i = 0; i < kSlots && m_wheelCount != 0; ++i) FireSlot((m_curSlot + i) % kSlots, 1, 228);
   }
   m_curSlot = static_cast<uint32_t>((m_curSlot + static_cast<uint64_t>(ticks) % kSlots) % kSlots);
   m_baseTime += ticks * static_cast<int64_t>(kTickMs);
 }
 
+void TzQuickTimer::FireSlot(uint32_t index, uint16_t cancelled, int number) {
+  List& slot = m_wheel[index];
+  m_wheelCount -= slot.count;
+  FireChain(slot.TakeAll(), cancelled, "TzQuickTimer::RemoveFromSortList()", number);
+}
+
 void TzQuickTimer::DistributeNewTimers(int64_t now, List* due) {
   const bool running = m_running.load() != 0;
   for (uint32_t ch = 0; ch < kChannels; ++ch) {
+    // A channel nobody added to since the last pass is not locked at all.
+    // An entry added while the flag is read waits for the next pass, as if
+    // it had come a moment later.
+    if (!m_incomingPending[ch].load(std::memory_order_acquire)) continue;
     TzLock& lock = m_incomingLocks[ch];
     List& incoming = m_incoming[ch];
     lock.Lock();
+    m_incomingPending[ch].store(false, std::memory_order_relaxed);
     uint32_t taken = 0;
     while (TimerEntry* e = incoming.PopFront()) {
       if (!running || e->due <= now) {
@@ -286,9 +302,11 @@ void TzQuickTimer::DistributeNewTimers(int64_t now, List* due) {
           }
         } else {
           m_wheel[(m_curSlot + static_cast<uint32_t>(delta / kTickMs)) % kSlots].PushBack(e);
+          ++m_wheelCount;
         }
       } else {
         m_wheel[m_curSlot].PushBack(e);  // now < due <= base
+        ++m_wheelCount;
       }
       // Let adders on this channel in between, so that a burst of new
       // timers does not hold them up for the whole distribution.

@@ -33,7 +33,7 @@ struct TimerEntry {
   void* record;
   TimerEntry* next;          // list link inside the timer
 
-  // A zeroed entry from the entries' own private heap; null on failure.
+  // A zeroed entry from the entries' own pool; null on failure.
   static TimerEntry* New();
   static void Delete(TimerEntry* e);  // null is ignored
 };
@@ -108,6 +108,9 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   void TimeDueProc(int64_t now);
   void RemoveFromSortList(int64_t now);
   void DistributeNewTimers(int64_t now, List* due);
+  // Fires and empties one wheel slot (number: the line reported for an
+  // exception).
+  void FireSlot(uint32_t index, uint16_t cancelled, int number);
   void ProcessFarList(int64_t now, List* due);
 
   // The wheel, the far list, the current slot, the earliest far due and the
@@ -116,7 +119,11 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   TzThread* m_thread = nullptr;
   List* m_incoming = nullptr;      // kChannels lists, each under its lock
   TzLock* m_incomingLocks = nullptr;
+  // Per channel: set by an adder, cleared by whoever empties the list, so a
+  // pass skips the channels with nothing new.
+  std::atomic<bool>* m_incomingPending = nullptr;
   List* m_wheel = nullptr;         // kSlots lists
+  uint32_t m_wheelCount = 0;       // entries over all slots
   uint32_t m_curSlot = 0;
   List m_far;
   uint64_t m_earliestFarDue = ~0ull;
