@@ -24,7 +24,8 @@ typedef void (*TimerCallbackFn)(void* owner, uint16_t cancelled, void* record);
 
 // One pending quick timer. It belongs to whoever holds it: the adder until
 // AddTimer returns true, then the timer, which hands it to the dispatch
-// function; the dispatch function frees it.
+// function; the dispatch function frees it. Entries of the shared dispatch
+// function fired by a pass are run by the timer itself and kept for reuse.
 struct TimerEntry {
   int64_t due;               // framework clock, ms
   TimerDispatchFn dispatch;  // TzQuickTimerQueue<Owner>::TimeDueProc
