@@ -216,7 +216,7 @@ TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlight) {
 
 // An acknowledged datagram no longer waits: its slot is free at once, not
 // when its resend timer (armed for 200 ms) finally runs, and the peer has
-// earned a wider window.
+// earned a wider window, which a resend halves again.
 TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
   Peer peer;
   const uint32_t cap = PeerFlightQuota::kStartWindow;
@@ -230,5 +230,10 @@ TEST_F(UdpReliable, AnAckGivesThePeersSlotBackBeforeTheResendTimerRuns) {
   const plat::SockAddrIn addr = plat::MakeAddr(0x7F000001, peer.Port());
   EXPECT_EQ(udp_->FlightQuota().InFlight(addr), 0u);
   EXPECT_EQ(udp_->FlightQuota().Window(addr), 2 * cap);  // each ACK widened it by one
+  const int64_t sent = plat::NowMs();
   EXPECT_EQ(SendTo(peer, 600, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
+  ASSERT_TRUE(Armed(cap + 1));  // the acknowledged ones' timers have not run yet
+  PassAt(sent + 200 + TzQuickTimer::kTickMs);
+  EXPECT_EQ(Take(peer, 2), (std::vector<uint32_t>{600u, 600u}));  // sent and resent
+  EXPECT_EQ(udp_->FlightQuota().Window(addr), cap);  // and the resend halved the window
 }
