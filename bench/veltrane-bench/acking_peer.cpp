@@ -1,5 +1,6 @@
 #include "acking_peer.h"
 
+#include "asynmodel/AsynManager.h"
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/net/UDPIOProcess.h"
 #include "asynmodel/net/UdpDatagram.h"
@@ -62,9 +63,18 @@ bool SendAcknowledged(Receipts& s, uint16_t port, int64_t n, const void* body, u
   const int64_t failedBefore = s.failed.load();
   const int64_t deadline = NowNs() + int64_t{20} * 1000000000;
   auto failed = [&] { return s.failed.load(std::memory_order_acquire) != failedBefore; };
+  const plat::SockAddrIn to = plat::MakeAddr(0x7F000001, port);
+  UDPIOProcess* udp = AsynManager::GetInstance()->GetUDPProcessor();
   for (int64_t i = 0; i < n; ++i) {
-    // As many as the peer's window takes; when it is full, the next receipt
-    // (its slot is given back before the receipt leaves) makes room.
+    // As many in flight as the peer's window takes (read, as a host cannot,
+    // so that no send is built only to be refused); when it is full, the
+    // next receipt (its slot is given back before the receipt leaves) makes
+    // room. A send refused all the same waits for the next receipt.
+    const int64_t window = udp->FlightQuota().Window(to);
+    while (i - (s.ok.load(std::memory_order_acquire) - base) >= window) {
+      if (failed() || NowNs() > deadline) return false;
+      std::this_thread::yield();
+    }
     for (;;) {
       const int64_t acked = s.ok.load(std::memory_order_acquire);
       const int32_t rc = s.PostMsg(dest, 0, 1119, body, bytes, 1, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0);
