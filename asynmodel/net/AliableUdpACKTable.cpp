@@ -36,7 +36,8 @@ bool AliableUdpACKTable::Find(uint32_t sn) {
   return m_buckets[b].find(sn) != m_buckets[b].end();
 }
 
-bool AliableUdpACKTable::Pop(uint32_t sn, SptrPostMsgContext* context, SptrSession* session) {
+bool AliableUdpACKTable::Take(uint32_t sn, SptrPostMsgContext* context, SptrSession* session,
+                              PeerFlightQuota::Outcome outcome) {
   Entry taken;
   {
     const uint32_t b = BucketOf(sn);
@@ -49,15 +50,13 @@ bool AliableUdpACKTable::Pop(uint32_t sn, SptrPostMsgContext* context, SptrSessi
     taken.resend = std::move(it->second.resend);
     bucket.erase(it);
   }
-  if (taken.resend) taken.resend->GiveBackQuota();
+  if (taken.resend) taken.resend->GiveBackQuota(outcome);
   // Handed over (or dropped) outside the lock: the last release of a context
   // or session runs destructors that must not run under a bucket lock.
   if (context) *context = std::move(taken.context);
   if (session) *session = std::move(taken.session);
   return true;
 }
-
-bool AliableUdpACKTable::Erase(uint32_t sn) { return Pop(sn, nullptr, nullptr); }
 
 size_t AliableUdpACKTable::Size() {
   size_t n = 0;

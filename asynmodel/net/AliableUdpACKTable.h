@@ -43,10 +43,13 @@ class AliableUdpACKTable {
            const SptrUDPResendContext& resend = SptrUDPResendContext());
   bool Find(uint32_t sn);
   // True when the sn was present; its references go to the caller (either
-  // out pointer may be null, dropping that reference).
-  bool Pop(uint32_t sn, SptrPostMsgContext* context, SptrSession* session);
-  // Pop and drop the references.
-  bool Erase(uint32_t sn);
+  // out pointer may be null, dropping that reference). Pop is for an
+  // arriving ACK (the peer's window widens); Erase drops the references of
+  // a datagram that ends any other way (its peer's window halves).
+  bool Pop(uint32_t sn, SptrPostMsgContext* context, SptrSession* session) {
+    return Take(sn, context, session, PeerFlightQuota::Acked);
+  }
+  bool Erase(uint32_t sn) { return Take(sn, nullptr, nullptr, PeerFlightQuota::Lost); }
   // Entries over all buckets (tests).
   size_t Size();
 
@@ -59,6 +62,7 @@ class AliableUdpACKTable {
   typedef std::map<uint32_t, Entry, std::less<uint32_t>,
                    PooledStlAllocator<std::pair<const uint32_t, Entry>>>
       Bucket;
+  bool Take(uint32_t sn, SptrPostMsgContext* context, SptrSession* session, PeerFlightQuota::Outcome outcome);
   static uint32_t BucketOf(uint32_t sn) { return (sn - 1) % kBuckets; }
   TzRWLock& LockOf(uint32_t bucket) { return m_locks[bucket % kLocks]; }
 

@@ -52,7 +52,7 @@ enum UdpResult : uint32_t {
   Udp_BadDestination = 39,  // refused for its destination; the socket stays
   Udp_NoRecvRecord = 64,
   Udp_AckPushFailed = 70,
-  Udp_PeerBusy = 71,  // kMaxPerPeer reliable datagrams already wait for this peer's ACK
+  Udp_PeerBusy = 71,  // the peer's window of reliable datagrams already waits for its ACK
 };
 
 // Results of UDPProc and the handlers behind it (what the worker does).

@@ -98,14 +98,15 @@ uint32_t UDPIOProcess::ReliableSendMsg(const plat::SockAddrIn& remote, const Spt
 SptrUDPResendContext UDPIOProcess::TakeResendSlot(const plat::SockAddrIn& remote, uint32_t sn,
                                                   const SptrPostMsgContext& context,
                                                   const SptrUdpSocketItem& item, uint32_t* refusal) {
-  if (!m_flightQuota.Acquire(remote)) {
+  uint32_t window = PeerFlightQuota::kStartWindow;
+  if (!m_flightQuota.Acquire(remote, &window)) {
     static TzWarnLimiter limiter(AsynLogCategory, kLogUdpProcessor, "UDPIOProcess reliable send over the peer cap");
     if (limiter.Admit()) {
       char text[16] = {};
       plat::InetNtoa(remote.addrBe, text);
       Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                         "UDPIOProcess::ReliableSendMsg() 发往%s:%u的可靠数据已有%u个未确认,拒绝发送.", text,
-                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), PeerFlightQuota::kMaxPerPeer);
+                        static_cast<unsigned>(plat::NetToHost16(remote.portBe)), window);
     }
     *refusal = Udp_PeerBusy;
     return SptrUDPResendContext();
@@ -113,7 +114,7 @@ SptrUDPResendContext UDPIOProcess::TakeResendSlot(const plat::SockAddrIn& remote
   SptrUDPResendContext resend(
       UDPResendContext::Create(sn, plat::NowMs(), context->m_timeLimitMs, item));
   if (!resend) {
-    m_flightQuota.Release(remote);
+    m_flightQuota.Release(remote, PeerFlightQuota::Withdrawn);
     Log::writeWarning(AsynLogCategory, kLogUdpProcessor,
                       "UDPIOProcess::ReliableSendMsg() 创建SptrUDPResendContext失败.");
     *refusal = Udp_NoMemory;
@@ -224,6 +225,7 @@ int UDPIOProcess::OnReSendTimeOut(uint16_t reason, void* record) {
   // without sending again.
   if (withinLimit && reason != 1) {
     ++resend->m_sendCount;
+    resend->NoteResend();
     data->transferred = 0;
     data->ZeroOverlapped();
     // The same stream again: the datagram is built once.

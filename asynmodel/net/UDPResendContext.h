@@ -35,10 +35,17 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
     m_quotaPeer = peer;
     m_quota.store(quota, std::memory_order_release);
   }
-  // Any thread, any number of times: the unit goes back once.
-  void GiveBackQuota() {
+  // Any thread, any number of times: the unit goes back once, and the
+  // outcome of the first call moves the peer's window.
+  void GiveBackQuota(PeerFlightQuota::Outcome outcome) {
     PeerFlightQuota* quota = m_quota.exchange(nullptr, std::memory_order_acq_rel);
-    if (quota) quota->Release(m_quotaPeer);
+    if (quota) quota->Release(m_quotaPeer, outcome);
+  }
+  // The datagram is being sent again: the peer's window narrows. Only by the
+  // record's owner, while the unit is still held.
+  void NoteResend() {
+    PeerFlightQuota* quota = m_quota.load(std::memory_order_acquire);
+    if (quota) quota->Shrink(m_quotaPeer);
   }
 
   uint32_t m_sn = 0;
@@ -49,7 +56,7 @@ class UDPResendContext : public TzPooled<UDPResendContext, TzListMemAllocMethod>
 
  private:
   UDPResendContext() = default;
-  ~UDPResendContext() { GiveBackQuota(); }
+  ~UDPResendContext() { GiveBackQuota(PeerFlightQuota::Withdrawn); }
   std::atomic<uint32_t> m_refCount{0};
   std::atomic<PeerFlightQuota*> m_quota{nullptr};
   plat::SockAddrIn m_quotaPeer{};

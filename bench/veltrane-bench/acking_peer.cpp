@@ -1,7 +1,7 @@
 #include "acking_peer.h"
 
+#include "asynmodel/AsynManager.h"
 #include "asynmodel/PostMsgContext.h"
-#include "asynmodel/net/PeerFlightQuota.h"
 #include "asynmodel/net/UDPIOProcess.h"
 #include "asynmodel/net/UdpDatagram.h"
 #include "harness.h"
@@ -57,26 +57,34 @@ int32_t Receipts::OnSendResult(int16_t result, uint16_t, uint32_t, const uint8_t
 }
 
 bool SendAcknowledged(Receipts& s, uint16_t port, int64_t n, const void* body, uint32_t bytes) {
-  constexpr int64_t kWindow = PeerFlightQuota::kMaxPerPeer;  // more would fail as "peer busy"
   PeerAddress dest;
   dest.SetUdp("127.0.0.1", port);
   const int64_t base = s.ok.load();
   const int64_t failedBefore = s.failed.load();
   const int64_t deadline = NowNs() + int64_t{20} * 1000000000;
   auto failed = [&] { return s.failed.load(std::memory_order_acquire) != failedBefore; };
+  const plat::SockAddrIn to = plat::MakeAddr(0x7F000001, port);
+  UDPIOProcess* udp = AsynManager::GetInstance()->GetUDPProcessor();
   for (int64_t i = 0; i < n; ++i) {
-    while (i - (s.ok.load(std::memory_order_acquire) - base) >= kWindow) {
+    // As many in flight as the peer's window takes (read, as a host cannot,
+    // so that no send is built only to be refused); when it is full, the
+    // next receipt (its slot is given back before the receipt leaves) makes
+    // room. A send refused all the same waits for the next receipt.
+    const int64_t window = udp->FlightQuota().Window(to);
+    while (i - (s.ok.load(std::memory_order_acquire) - base) >= window) {
       if (failed() || NowNs() > deadline) return false;
       std::this_thread::yield();
     }
-    // The receipt can reach us a moment before the slot is given back.
-    int32_t rc;
-    while ((rc = s.PostMsg(dest, 0, 1119, body, bytes, 1, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0)) ==
-           Udp_PeerBusy) {
-      if (NowNs() > deadline) return false;
-      std::this_thread::yield();
+    for (;;) {
+      const int64_t acked = s.ok.load(std::memory_order_acquire);
+      const int32_t rc = s.PostMsg(dest, 0, 1119, body, bytes, 1, kNoTimeLimit, Receipt_Both, 3, nullptr, 0, 0);
+      if (rc == 0) break;
+      if (rc != Udp_PeerBusy) return false;
+      while (s.ok.load(std::memory_order_acquire) == acked) {
+        if (failed() || NowNs() > deadline) return false;
+        std::this_thread::yield();
+      }
     }
-    if (rc != 0) return false;
   }
   while (s.ok.load(std::memory_order_acquire) - base < n) {
     if (failed() || NowNs() > deadline) return false;

@@ -46,8 +46,9 @@ class Receipts : public AsynModel::Session {
 };
 
 // Sends n reliable 1119 messages of `bytes` to 127.0.0.1:port from `s` as
-// fast as the per-peer flight quota lets them go (at most that many wait for
-// their ACK at any time), and waits for every receipt. False on a failed receipt
+// fast as the peer's window lets them go (read from the library's flight
+// quota; a send refused as "peer busy" is retried once a receipt has come
+// back), and waits for every receipt. False on a failed receipt
 // or after 20 s.
 bool SendAcknowledged(Receipts& s, uint16_t port, int64_t n, const void* body, uint32_t bytes);
 

@@ -2,7 +2,8 @@
 // acknowledges every datagram, counted when the session's receipt is back,
 // against ENet reliable packets of the same size counted when the ENet
 // server has received them. ENet queues a whole run at once; the library
-// keeps as many in flight as its per-peer quota allows (16).
+// keeps as many in flight as the peer's window allows (it starts at 16 and
+// grows with every ACK).
 #include <enet/enet.h>
 
 #include <atomic>

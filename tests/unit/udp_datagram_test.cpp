@@ -152,6 +152,38 @@ TEST(UdpAckTable, PushFindPopEraseAndTheBucketLimit) {
   EXPECT_EQ(t.Push(2, c, nullptr), 0);  // other buckets are unaffected
 }
 
+// A window is earned: +1 per ACK up to the ceiling, halved per loss or
+// resend down to the start, untouched by a withdrawn send; peers are apart,
+// and kSlots peers in flight at once leave no room for another.
+TEST(PeerFlightQuota, AWindowGrowsWithAcksAndHalvesOnLossWithinItsBounds) {
+  PeerFlightQuota q;
+  const plat::SockAddrIn a = plat::MakeAddr(0x7F000001, 4000), b = plat::MakeAddr(0x7F000001, 4001);
+  auto fill = [&](const plat::SockAddrIn& p) { uint32_t n = 0; while (q.Acquire(p)) ++n; return n; };
+  auto drain = [&](PeerFlightQuota::Outcome o, uint32_t n) { while (n--) q.Release(a, o); };
+  const uint32_t start = PeerFlightQuota::kStartWindow, ceiling = PeerFlightQuota::kMaxWindow;
+  uint32_t window = 0;
+  EXPECT_EQ(fill(a), start);
+  EXPECT_FALSE(q.Acquire(a, &window));
+  EXPECT_EQ(window, start);
+  drain(PeerFlightQuota::Acked, start);
+  EXPECT_EQ(fill(a), 2 * start);
+  EXPECT_EQ(q.Window(b), start);
+  drain(PeerFlightQuota::Withdrawn, 2 * start);
+  for (uint32_t i = 0; i < 2 * ceiling; ++i) drain(PeerFlightQuota::Acked, q.Acquire(a) ? 1 : 0);
+  EXPECT_EQ(q.Window(a), ceiling);
+  ASSERT_TRUE(q.Acquire(a) && q.Acquire(a));
+  q.Shrink(a);
+  drain(PeerFlightQuota::Lost, 1);
+  EXPECT_EQ(q.Window(a), ceiling / 4);
+  for (int i = 0; i < 8; ++i) q.Shrink(a);
+  EXPECT_EQ(q.Window(a), start);
+  EXPECT_EQ(q.InFlight(a), 1u);
+  for (uint32_t port = 1; port < PeerFlightQuota::kSlots; ++port) ASSERT_TRUE(q.Acquire(plat::MakeAddr(1, port)));
+  EXPECT_FALSE(q.Acquire(b));
+  drain(PeerFlightQuota::Acked, 1);
+  EXPECT_TRUE(q.Acquire(b));
+}
+
 TEST(UdpDuplicateFilter, KeyIsSourceAndSnAndOldKeysGoOnlyWithTrafficInTheirBucket) {
   UDPDuplicateFilter f;
   EXPECT_TRUE(f.Insert(0x7F000001, 5000, 42));

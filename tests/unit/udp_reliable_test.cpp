@@ -98,7 +98,7 @@ TEST_F(UdpReliable, WithoutLimitResendsAfter200To1000MsThenCode4AfterTheSixthTra
 TEST_F(UdpReliable, AckedDatagramsGiveCode0ForModes1And3AndFreeTheirSlotsBeforeTheirTimersRun) {
   Peer peer;
   const int64_t start = plat::NowMs();
-  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  const uint32_t cap = PeerFlightQuota::kStartWindow;
   const uint32_t modes[3] = {Receipt_OnSuccess, Receipt_OnFailure, Receipt_Both};
   std::vector<ReceiptKey> want;
   for (uint32_t i = 0; i < cap; ++i) {
@@ -108,10 +108,19 @@ TEST_F(UdpReliable, AckedDatagramsGiveCode0ForModes1And3AndFreeTheirSlotsBeforeT
   ASSERT_EQ(Take(peer, cap, defaultPort_).size(), cap);
   ASSERT_TRUE(session_->WaitReceipts(want.size()));
   ASSERT_TRUE(WaitUntil([&] { return udp_->AckTable().Size() == 0; }));
-  EXPECT_EQ(udp_->FlightQuota().InFlight(plat::MakeAddr(0x7F000001, peer.Port())), 0u);
+  const plat::SockAddrIn addr = plat::MakeAddr(0x7F000001, peer.Port());
+  EXPECT_EQ(udp_->FlightQuota().InFlight(addr), 0u);
+  EXPECT_EQ(udp_->FlightQuota().Window(addr), 2 * cap);  // each ACK widened it by one
   PassAt(start + 200 + TzQuickTimer::kTickMs);
   EXPECT_EQ(PendingTimers(), 0u);
   EXPECT_EQ(Keys(session_->Receipts()), want);
+  // A resend halves the window the peer earned.
+  const int64_t sent = plat::NowMs();
+  EXPECT_EQ(SendTo(peer, 600, "x", 1, kNoTimeLimit, Receipt_Both), 0u);
+  ASSERT_TRUE(Armed(1));
+  PassAt(sent + 200 + TzQuickTimer::kTickMs);
+  EXPECT_EQ(Take(peer, 2), (std::vector<uint32_t>{600u, 600u}));
+  EXPECT_EQ(udp_->FlightQuota().Window(addr), cap);
 }
 
 TEST_F(UdpReliable, SendCompletionAfterTheAckArmsNoTimer) {
@@ -176,14 +185,14 @@ TEST_F(UdpReliable, RefusedReliableSendsUseUpTheirSn) {
 }
 
 // A peer that never acknowledges used to get every reliable datagram six
-// times with no bound on how many were waiting. At most kMaxPerPeer wait per
+// times with no bound on how many were waiting. At most kStartWindow wait per
 // peer; with a limit of one second they fail with code 4 at the limit,
 // without a resend, and the peer may be sent to again. Shutdown clears what
 // still waits with code 4.
 TEST_F(UdpReliable, APeerThatNeverAcksHasAtMostTheCapInFlightUntilTheLimitOrShutdownGivesCode4) {
   Peer silent, other;
   const int64_t start = plat::NowMs();
-  const uint32_t cap = PeerFlightQuota::kMaxPerPeer;
+  const uint32_t cap = PeerFlightQuota::kStartWindow;
   for (uint32_t i = 0; i < cap; ++i) ASSERT_EQ(SendTo(silent, 300 + i, "x", 1, 1000, Receipt_Both), 0u);
   EXPECT_EQ(SendTo(silent, 399, "x", 1, 1000, Receipt_Both), 71u);
   EXPECT_EQ(SendTo(other, 400, "y", 1, 1000), 0u);  // another peer is not affected
