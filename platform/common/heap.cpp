@@ -15,6 +15,7 @@
 #include <new>
 
 #include "platform/common/system_memory.h"
+#include "platform/mutex.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -107,7 +108,7 @@ void* PrivateHeap::Alloc(size_t size) {
   if (size == 0) return nullptr;
   const int bin = BinOf(size, kBins);
   if (bin != kUnbinned) {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     FreeBlock* b = bins_[bin];
     if (b != nullptr) {
       bins_[bin] = b->next;
@@ -124,7 +125,7 @@ void* PrivateHeap::Alloc(size_t size) {
   if (raw == nullptr) return nullptr;
   BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     if (++live_ > peakLive_) peakLive_ = live_;
     ++system_;
   }
@@ -140,14 +141,14 @@ void PrivateHeap::Free(void* block) {
   g_live.fetch_sub(1, std::memory_order_relaxed);
   if (h->bin == kUnbinned) {
     {
-      MutexLock g(mu_);
+      WordLockGuard g(mu_);
       --live_;
     }
     SystemFree(h);
     return;
   }
   FreeBlock* b = static_cast<FreeBlock*>(block);
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   b->next = bins_[h->bin];
   bins_[h->bin] = b;
   --live_;
@@ -158,7 +159,7 @@ void PrivateHeap::Free(void* block) {
 }
 
 HeapCounters PrivateHeap::Counters() const {
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   return HeapCounters{live_, system_};
 }
 
@@ -168,7 +169,7 @@ void PrivateHeap::Release(void* block) {
   assert(h->magic == kMagic && h->owner == this && "block released to the wrong heap");
   VELT_UNPOISON(block, h->size);
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     --live_;
   }
   g_live.fetch_sub(1, std::memory_order_relaxed);
@@ -178,7 +179,7 @@ void PrivateHeap::Release(void* block) {
 void PrivateHeap::Trim() {
   FreeBlock* surplus = nullptr;
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     int64_t keep = peakLive_ - live_;
     peakLive_ = live_;
     for (int i = kBins - 1; i >= 0 && cached_ > keep; --i) {
@@ -200,7 +201,7 @@ void PrivateHeap::Trim() {
 }
 
 int64_t PrivateHeap::CachedBlocks() const {
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   return cached_;
 }
 
