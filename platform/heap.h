@@ -52,6 +52,7 @@ class PrivateHeap {
   // The process's list of heaps, guarded by that list's lock (heap.cpp).
   PrivateHeap* nextHeap_ = nullptr;
   friend void TrimAllHeaps();
+  friend HeapCounters GlobalHeapCounters();
 };
 
 // Trims every private heap of the process, then lets the C library hand

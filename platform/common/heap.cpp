@@ -41,13 +41,15 @@ struct alignas(alignof(std::max_align_t)) BlockHeader {
 };
 static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0, "header keeps blocks aligned");
 
-std::atomic<int64_t> g_live{0};
-std::atomic<int64_t> g_system{0};
-
-// Every heap of the process, for TrimAllHeaps. Constant-initialised, so
-// heaps made during static initialisation find it ready.
+// Every heap of the process, for TrimAllHeaps and GlobalHeapCounters.
+// Constant-initialised, so heaps made during static initialisation find it
+// ready. The process-wide sums are taken by walking the list when asked
+// rather than kept in shared counters, which every allocation on every
+// thread would otherwise write; what destroyed heaps had counted is kept in
+// g_retired.
 Mutex g_heapsLock;
 PrivateHeap* g_heaps TZ_GUARDED_BY(g_heapsLock) = nullptr;
+HeapCounters g_retired TZ_GUARDED_BY(g_heapsLock) = {0, 0};
 
 int BinOf(size_t size, int bins) {
   if (size <= 256) return static_cast<int>((size + 15) / 16) - 1;
@@ -83,6 +85,9 @@ PrivateHeap::PrivateHeap() {
 PrivateHeap::~PrivateHeap() {
   {
     MutexLock g(g_heapsLock);
+    const HeapCounters mine = Counters();
+    g_retired.liveBlocks += mine.liveBlocks;
+    g_retired.systemBlocks += mine.systemBlocks;
     for (PrivateHeap** p = &g_heaps; *p != nullptr; p = &(*p)->nextHeap_) {
       if (*p == this) {
         *p = nextHeap_;
@@ -114,7 +119,6 @@ void* PrivateHeap::Alloc(size_t size) {
       bins_[bin] = b->next;
       --cached_;
       if (++live_ > peakLive_) peakLive_ = live_;
-      g_live.fetch_add(1, std::memory_order_relaxed);
       VELT_UNPOISON(b, ClassSize(bin));
       return b;
     }
@@ -129,8 +133,6 @@ void* PrivateHeap::Alloc(size_t size) {
     if (++live_ > peakLive_) peakLive_ = live_;
     ++system_;
   }
-  g_live.fetch_add(1, std::memory_order_relaxed);
-  g_system.fetch_add(1, std::memory_order_relaxed);
   return h + 1;
 }
 
@@ -138,7 +140,6 @@ void PrivateHeap::Free(void* block) {
   if (block == nullptr) return;
   BlockHeader* h = HeaderOf(block);
   assert(h->magic == kMagic && h->owner == this && "block freed to the wrong heap");
-  g_live.fetch_sub(1, std::memory_order_relaxed);
   if (h->bin == kUnbinned) {
     {
       WordLockGuard g(mu_);
@@ -172,7 +173,6 @@ void PrivateHeap::Release(void* block) {
     WordLockGuard g(mu_);
     --live_;
   }
-  g_live.fetch_sub(1, std::memory_order_relaxed);
   std::free(h);
 }
 
@@ -214,7 +214,14 @@ void TrimAllHeaps() {
 }
 
 HeapCounters GlobalHeapCounters() {
-  return HeapCounters{g_live.load(std::memory_order_relaxed), g_system.load(std::memory_order_relaxed)};
+  MutexLock g(g_heapsLock);
+  HeapCounters sum = g_retired;
+  for (PrivateHeap* h = g_heaps; h != nullptr; h = h->nextHeap_) {
+    const HeapCounters c = h->Counters();
+    sum.liveBlocks += c.liveBlocks;
+    sum.systemBlocks += c.systemBlocks;
+  }
+  return sum;
 }
 
 }  // namespace plat
