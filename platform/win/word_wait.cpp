@@ -1,7 +1,8 @@
 // Waiting on a word on Windows: WaitOnAddress and WakeByAddressSingle, looked
-// up at run time (Windows 8 and later). Without them a waiter yields its time
-// slice and returns, which WaitOnWord's callers accept as an early return:
-// the lock stays correct and only spins where the system cannot park.
+// up in KernelBase at run time (Windows 8 and later). Without them a waiter
+// yields its time slice and returns, which WaitOnWord's callers accept as an
+// early return: the lock stays correct and only spins where the system
+// cannot park.
 #include "platform/win/win_api.h"
 #include "platform/word_lock.h"
 
@@ -15,7 +16,9 @@ struct AddressWaitApi {
 
 const AddressWaitApi* FindAddressWaitApi() {
   static const AddressWaitApi* api = []() -> const AddressWaitApi* {
-    HMODULE m = ::LoadLibraryW(L"api-ms-win-core-synch-l1-2-0.dll");
+    // KernelBase is in every process that has these functions; looking it
+    // up loads nothing, so this is safe even under the loader lock.
+    HMODULE m = ::GetModuleHandleW(L"kernelbase.dll");
     if (m == nullptr) return nullptr;
     static AddressWaitApi found;
     found.wait = reinterpret_cast<BOOL(WINAPI*)(volatile VOID*, PVOID, SIZE_T, DWORD)>(

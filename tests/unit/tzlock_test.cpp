@@ -53,7 +53,7 @@ TEST_P(TzRWLockModes, WritersExcludeEveryoneUnderContention) {
   TzRWLock lock;
   long counter = 0;  // even whenever no writer is inside
   std::atomic<int> oddSeen{0};
-  constexpr int kRounds = 5000;
+  constexpr int kRounds = 2000;
   auto writer = [&] {
     for (int i = 0; i < kRounds; ++i) {
       TzAutoLock guard(&lock, true);
@@ -75,6 +75,28 @@ TEST_P(TzRWLockModes, WritersExcludeEveryoneUnderContention) {
   r2.join();
   EXPECT_EQ(counter, 4L * kRounds);
   EXPECT_EQ(oddSeen.load(), 0);
+}
+
+// Each holder reads the counter, yields, and writes it back one higher: a
+// second thread let in meanwhile loses an update, and a waiter never woken
+// hangs the test.
+TEST(TzLock, HoldersNeverOverlapAndWaitersAreWoken) {
+  TzLock lock;
+  long counter = 0;
+  constexpr int kRounds = 1000;
+  auto bump = [&] {
+    for (int i = 0; i < kRounds; ++i) {
+      TzAutoLock guard(&lock);
+      const long seen = counter;
+      std::this_thread::yield();
+      counter = seen + 1;
+    }
+  };
+  std::thread a(bump), b(bump), c(bump);
+  a.join();
+  b.join();
+  c.join();
+  EXPECT_EQ(counter, 3L * kRounds);
 }
 
 INSTANTIATE_TEST_SUITE_P(SlimAndFallback, TzRWLockModes, ::testing::Values(false, true),
