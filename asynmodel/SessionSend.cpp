@@ -9,6 +9,8 @@
 // returns. A refused send keeps nothing of the caller's: the caller's bytes
 // are referenced only until the datagram has been serialized, and the user
 // data reference goes with the context.
+#include <cstring>
+
 #include "asynmodel/AsynManager.h"
 #include "asynmodel/PostMsgContext.h"
 #include "asynmodel/Session.h"
@@ -74,8 +76,23 @@ bool UdpUsable(const PeerAddress& dest) {
 // file, the conversion map, a host record's own destination): text that is
 // not a dotted unicast address is refused before anything is sent, instead of
 // becoming the all-ones address that the system parser makes of it.
+//
+// A thread sends to the same few servers over and over, so the last text it
+// accepted is kept with its value: a byte compare instead of a parse.
 bool ParseIp(const char (&text)[16], uint32_t* hostIp) {
-  return tzip::ParseUnicastIpv4(text, sizeof(text), hostIp);
+  struct LastAccepted {
+    char text[16];
+    uint32_t hostIp;
+  };
+  thread_local LastAccepted last = {{}, 0};
+  if (last.hostIp != 0 && std::memcmp(last.text, text, sizeof(text)) == 0) {
+    *hostIp = last.hostIp;
+    return true;
+  }
+  if (!tzip::ParseUnicastIpv4(text, sizeof(text), hostIp)) return false;
+  std::memcpy(last.text, text, sizeof(text));
+  last.hostIp = *hostIp;
+  return true;
 }
 
 }  // namespace

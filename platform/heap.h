@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "platform/mutex.h"
+#include "platform/word_lock.h"
 
 namespace plat {
 
@@ -43,7 +43,7 @@ class PrivateHeap {
  private:
   struct FreeBlock;
   static constexpr int kBins = 48;
-  mutable Mutex mu_;
+  mutable WordLock mu_;
   FreeBlock* bins_[kBins] TZ_GUARDED_BY(mu_);
   int64_t live_ TZ_GUARDED_BY(mu_) = 0;
   int64_t system_ TZ_GUARDED_BY(mu_) = 0;
@@ -52,6 +52,7 @@ class PrivateHeap {
   // The process's list of heaps, guarded by that list's lock (heap.cpp).
   PrivateHeap* nextHeap_ = nullptr;
   friend void TrimAllHeaps();
+  friend HeapCounters GlobalHeapCounters();
 };
 
 // Trims every private heap of the process, then lets the C library hand

@@ -37,7 +37,9 @@ FAULTS=(
   # platform/clock.h is included almost everywhere: this one rebuilds most of the tree
   "plat-tickdiff-wrap|platform/clock.h|  return static_cast<int32_t>(later - earlier);|  const int64_t d = int64_t{later} - int64_t{earlier};\n  return d < INT32_MIN ? INT32_MIN : d > INT32_MAX ? INT32_MAX : static_cast<int32_t>(d);"
   # helpers
-  "help-pool-push|inc/baselibrary/tzhelper/TzMemAlloc.cpp|    list_.Push(h);\n    cached_.fetch_add(1, std::memory_order_relaxed);|    heap_.Free(h);\n    cached_.fetch_add(1, std::memory_order_relaxed);"
+  "help-pool-push|inc/baselibrary/tzhelper/TzMemAlloc.cpp|    list_.Push(h);\n    out_.fetch_sub(1, std::memory_order_relaxed);\n  } else {|    heap_.Free(h);\n    out_.fetch_sub(1, std::memory_order_relaxed);\n  } else {"
+  "help-wordlock-exclusion|platform/common/word_lock.cpp|void WordLock::LockSlow() {|void WordLock::LockSlow() {\n  return;"
+  "plat-rwlock-reader-past-writer|platform/linux/rwlock.cpp|return (s & kWaiting) == 0 && (s & kCount) < kWriter - 1;|return (s & kWaiting) == 0;"
   "help-qtimer-due|inc/baselibrary/tzhelper/TzQuickTimer.cpp|if (!running \\x7c\\x7c e->due <= now) {|if (!running \\x7c\\x7c e->due < now) {"
   # framework
   "fw-sid-wrap|asynmodel/Session.cpp|  g_sessionIDBase = 2;\n  return 1;|  g_sessionIDBase = 1;\n  return 1;"

@@ -18,14 +18,7 @@ ListMemAlloc* Pools() {
 }
 
 // Number of significant bits of v (v > 0).
-int BitWidth(uint32_t v) {
-  int bits = 0;
-  while (v != 0) {
-    ++bits;
-    v >>= 1;
-  }
-  return bits;
-}
+int BitWidth(uint32_t v) { return 32 - __builtin_clz(v); }
 
 }  // namespace
 

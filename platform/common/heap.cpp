@@ -15,6 +15,7 @@
 #include <new>
 
 #include "platform/common/system_memory.h"
+#include "platform/mutex.h"
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/asan_interface.h>
@@ -40,13 +41,15 @@ struct alignas(alignof(std::max_align_t)) BlockHeader {
 };
 static_assert(sizeof(BlockHeader) % alignof(std::max_align_t) == 0, "header keeps blocks aligned");
 
-std::atomic<int64_t> g_live{0};
-std::atomic<int64_t> g_system{0};
-
-// Every heap of the process, for TrimAllHeaps. Constant-initialised, so
-// heaps made during static initialisation find it ready.
+// Every heap of the process, for TrimAllHeaps and GlobalHeapCounters.
+// Constant-initialised, so heaps made during static initialisation find it
+// ready. The process-wide sums are taken by walking the list when asked
+// rather than kept in shared counters, which every allocation on every
+// thread would otherwise write; what destroyed heaps had counted is kept in
+// g_retired.
 Mutex g_heapsLock;
 PrivateHeap* g_heaps TZ_GUARDED_BY(g_heapsLock) = nullptr;
+HeapCounters g_retired TZ_GUARDED_BY(g_heapsLock) = {0, 0};
 
 int BinOf(size_t size, int bins) {
   if (size <= 256) return static_cast<int>((size + 15) / 16) - 1;
@@ -82,6 +85,9 @@ PrivateHeap::PrivateHeap() {
 PrivateHeap::~PrivateHeap() {
   {
     MutexLock g(g_heapsLock);
+    const HeapCounters mine = Counters();
+    g_retired.liveBlocks += mine.liveBlocks;
+    g_retired.systemBlocks += mine.systemBlocks;
     for (PrivateHeap** p = &g_heaps; *p != nullptr; p = &(*p)->nextHeap_) {
       if (*p == this) {
         *p = nextHeap_;
@@ -107,13 +113,12 @@ void* PrivateHeap::Alloc(size_t size) {
   if (size == 0) return nullptr;
   const int bin = BinOf(size, kBins);
   if (bin != kUnbinned) {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     FreeBlock* b = bins_[bin];
     if (b != nullptr) {
       bins_[bin] = b->next;
       --cached_;
       if (++live_ > peakLive_) peakLive_ = live_;
-      g_live.fetch_add(1, std::memory_order_relaxed);
       VELT_UNPOISON(b, ClassSize(bin));
       return b;
     }
@@ -124,12 +129,10 @@ void* PrivateHeap::Alloc(size_t size) {
   if (raw == nullptr) return nullptr;
   BlockHeader* h = new (raw) BlockHeader{this, bin, kMagic, payload};
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     if (++live_ > peakLive_) peakLive_ = live_;
     ++system_;
   }
-  g_live.fetch_add(1, std::memory_order_relaxed);
-  g_system.fetch_add(1, std::memory_order_relaxed);
   return h + 1;
 }
 
@@ -137,17 +140,16 @@ void PrivateHeap::Free(void* block) {
   if (block == nullptr) return;
   BlockHeader* h = HeaderOf(block);
   assert(h->magic == kMagic && h->owner == this && "block freed to the wrong heap");
-  g_live.fetch_sub(1, std::memory_order_relaxed);
   if (h->bin == kUnbinned) {
     {
-      MutexLock g(mu_);
+      WordLockGuard g(mu_);
       --live_;
     }
     SystemFree(h);
     return;
   }
   FreeBlock* b = static_cast<FreeBlock*>(block);
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   b->next = bins_[h->bin];
   bins_[h->bin] = b;
   --live_;
@@ -158,7 +160,7 @@ void PrivateHeap::Free(void* block) {
 }
 
 HeapCounters PrivateHeap::Counters() const {
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   return HeapCounters{live_, system_};
 }
 
@@ -168,17 +170,16 @@ void PrivateHeap::Release(void* block) {
   assert(h->magic == kMagic && h->owner == this && "block released to the wrong heap");
   VELT_UNPOISON(block, h->size);
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     --live_;
   }
-  g_live.fetch_sub(1, std::memory_order_relaxed);
   std::free(h);
 }
 
 void PrivateHeap::Trim() {
   FreeBlock* surplus = nullptr;
   {
-    MutexLock g(mu_);
+    WordLockGuard g(mu_);
     int64_t keep = peakLive_ - live_;
     peakLive_ = live_;
     for (int i = kBins - 1; i >= 0 && cached_ > keep; --i) {
@@ -200,7 +201,7 @@ void PrivateHeap::Trim() {
 }
 
 int64_t PrivateHeap::CachedBlocks() const {
-  MutexLock g(mu_);
+  WordLockGuard g(mu_);
   return cached_;
 }
 
@@ -213,7 +214,14 @@ void TrimAllHeaps() {
 }
 
 HeapCounters GlobalHeapCounters() {
-  return HeapCounters{g_live.load(std::memory_order_relaxed), g_system.load(std::memory_order_relaxed)};
+  MutexLock g(g_heapsLock);
+  HeapCounters sum = g_retired;
+  for (PrivateHeap* h = g_heaps; h != nullptr; h = h->nextHeap_) {
+    const HeapCounters c = h->Counters();
+    sum.liveBlocks += c.liveBlocks;
+    sum.systemBlocks += c.systemBlocks;
+  }
+  return sum;
 }
 
 }  // namespace plat

@@ -79,7 +79,7 @@ struct CompletionPort::Impl {
   std::atomic<bool> stopPoller{false};
   std::atomic<uint32_t> nextGen{0};  // numbers the associations (epoll tags)
 
-  plat::Mutex tableMu;
+  plat::WordLock tableMu;
   bool accepting TZ_GUARDED_BY(tableMu) = false;
   std::unordered_map<int, StatePtr> table TZ_GUARDED_BY(tableMu);
 
@@ -91,7 +91,7 @@ struct CompletionPort::Impl {
 
   StatePtr Find(Socket s) {
     if (!ValidFd(s)) return nullptr;
-    plat::MutexLock lk(tableMu);
+    plat::WordLockGuard lk(tableMu);
     if (!accepting) return nullptr;
     auto it = table.find(static_cast<int>(s));
     return it == table.end() ? nullptr : it->second;
@@ -136,7 +136,7 @@ struct CompletionPort::Impl {
     if (!st || st->gen != gen) return;  // stale: closed, maybe renumbered
     OvQueue finished;
     {
-      plat::MutexLock lk(st->mu);
+      plat::WordLockGuard lk(st->mu);
       if (st->dead) return;
       st->armed = 0;  // the one-shot has fired
       if (events & (EPOLLIN | EPOLLERR | EPOLLHUP)) st->Drain(true, finished);
@@ -176,7 +176,7 @@ struct CompletionPort::Impl {
     if (!st) return kSockNotSocket;
     OvQueue finished;
     {
-      plat::MutexLock lk(st->mu);
+      plat::WordLockGuard lk(st->mu);
       if (st->dead) return kSockNotSocket;
       ov->key = st->key;
       ov->socket = s;
@@ -241,7 +241,7 @@ bool CompletionPort::Open() {
     m.fifo = OvQueue();
   }
   {
-    plat::MutexLock lk(m.tableMu);
+    plat::WordLockGuard lk(m.tableMu);
     m.accepting = true;
   }
   m.isOpen.store(true);
@@ -262,14 +262,14 @@ void CompletionPort::Close() {
 
   std::unordered_map<int, StatePtr> sockets;
   {
-    plat::MutexLock lk(m.tableMu);
+    plat::WordLockGuard lk(m.tableMu);
     m.accepting = false;
     sockets.swap(m.table);
   }
   // Waits out any start or completion running on each socket; afterwards no
   // thread touches the epoll set through these sockets.
   for (auto& entry : sockets) {
-    plat::MutexLock lk(entry.second->mu);
+    plat::WordLockGuard lk(entry.second->mu);
     OvQueue abandoned;
     entry.second->TakeAll(kSockOther, abandoned);
   }
@@ -320,7 +320,7 @@ bool CompletionPort::Associate(Socket s, uintptr_t key) {
   if (!NewPortSocket(fd, m.nextGen.fetch_add(1) + 1, key, &st)) return false;
   StatePtr stale;
   {
-    plat::MutexLock lk(m.tableMu);
+    plat::WordLockGuard lk(m.tableMu);
     if (!m.accepting) {
       SetLastSocketError(kSockInvalidArg);
       return false;
@@ -353,7 +353,7 @@ bool CompletionPort::Associate(Socket s, uintptr_t key) {
   if (stale) {
     OvQueue finished;
     {
-      plat::MutexLock lk(stale->mu);
+      plat::WordLockGuard lk(stale->mu);
       stale->TakeAll(kSockConnReset, finished);
     }
     m.Complete(finished);
@@ -480,7 +480,7 @@ void CompletionPort::CloseSocket(Socket s) {
   if (!ValidFd(s)) return;
   StatePtr st;
   {
-    plat::MutexLock lk(m.tableMu);
+    plat::WordLockGuard lk(m.tableMu);
     auto it = m.table.find(static_cast<int>(s));
     if (it != m.table.end()) {
       st = it->second;
@@ -493,7 +493,7 @@ void CompletionPort::CloseSocket(Socket s) {
   }
   OvQueue finished;
   {
-    plat::MutexLock lk(st->mu);
+    plat::WordLockGuard lk(st->mu);
     st->TakeAll(kSockConnReset, finished);
     // Closing removes the descriptor from the epoll set; under the socket's
     // lock no start or completion can be inside a call on it.

@@ -10,6 +10,7 @@
 
 #include "platform/completion_port.h"
 #include "platform/mutex.h"
+#include "platform/word_lock.h"
 
 namespace plat {
 namespace linux_detail {
@@ -82,7 +83,7 @@ struct PortSocket {
   const uintptr_t key;    // completion key
   const bool datagram;
 
-  Mutex mu;
+  WordLock mu;  // held across the system calls on fd
   bool dead TZ_GUARDED_BY(mu) = false;     // closed through the port, or the port closed
   OvQueue reads TZ_GUARDED_BY(mu);         // receive, receive-from, accept
   OvQueue writes TZ_GUARDED_BY(mu);        // send, send-to, connect

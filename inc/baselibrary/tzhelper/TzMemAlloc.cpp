@@ -99,12 +99,12 @@ void* ListMemAlloc::Allocate(size_t size) {
   if (out > peakOut_.load(std::memory_order_relaxed)) peakOut_.store(out, std::memory_order_relaxed);
   void* raw = PopCounted();
   if (raw) {
-    cached_.fetch_sub(1, std::memory_order_relaxed);
     size_t bytes = static_cast<BlockHeader*>(raw)->bytes;
     TZ_UNPOISON(BlockOf(raw), bytes);
     if (bytes >= size) return BlockOf(raw);
     // A smaller block from an earlier, smaller request: let the heap have it
     // back rather than overrun it.
+    owned_.fetch_sub(1, std::memory_order_relaxed);
     heap_.Free(raw);
   }
   raw = heap_.Alloc(size + kHeaderBytes);
@@ -112,6 +112,7 @@ void* ListMemAlloc::Allocate(size_t size) {
     out_.fetch_sub(1, std::memory_order_relaxed);
     return nullptr;
   }
+  owned_.fetch_add(1, std::memory_order_relaxed);
   TZ_POOL_OWNED(raw);
   static_cast<BlockHeader*>(raw)->bytes = size;
   return BlockOf(raw);
@@ -124,15 +125,16 @@ void ListMemAlloc::Free(void* block, size_t /*size*/) {
     return;
   }
   BlockHeader* h = HeaderOf(block);
-  out_.fetch_sub(1, std::memory_order_relaxed);
-  if (cached_.load(std::memory_order_relaxed) <= kCacheCapacity) {
+  if (CachedBlocks() < kCacheCapacity) {
     // A cached block is dead until handed out again; under ASan any late
     // write through a released stream shows up here. The header stays
     // readable for the list.
     TZ_POISON(block, h->bytes);
     list_.Push(h);
-    cached_.fetch_add(1, std::memory_order_relaxed);
+    out_.fetch_sub(1, std::memory_order_relaxed);
   } else {
+    out_.fetch_sub(1, std::memory_order_relaxed);
+    owned_.fetch_sub(1, std::memory_order_relaxed);
     heap_.Free(h);
   }
 }
@@ -149,17 +151,16 @@ void ListMemAlloc::Trim() {
   const int64_t out = out_.load(std::memory_order_relaxed);
   const int64_t keep = peakOut_.exchange(out, std::memory_order_relaxed) - out;
   poppers_.fetch_add(1);
-  while (cached_.load(std::memory_order_relaxed) > keep) {
+  while (CachedBlocks() > keep) {
     void* raw = list_.Pop();
     if (raw == nullptr) break;
-    cached_.fetch_sub(1, std::memory_order_relaxed);
     if (poppers_.load() != 1) {
       // Another pop may have read this block as the head: it stays a pool
       // block, and the next Trim tries again.
       list_.Push(raw);
-      cached_.fetch_add(1, std::memory_order_relaxed);
       break;
     }
+    owned_.fetch_sub(1, std::memory_order_relaxed);
     TZ_UNPOISON(BlockOf(raw), static_cast<BlockHeader*>(raw)->bytes);
     heap_.Release(raw);
   }

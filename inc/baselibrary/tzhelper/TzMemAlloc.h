@@ -29,7 +29,11 @@ class ListMemAlloc {
   void Free(void* block, size_t size);
   bool UsesFreeList();  // decided on first use from the system version
   plat::HeapCounters Counters() const { return heap_.Counters(); }
-  int64_t CachedBlocks() const { return cached_; }
+  // Blocks waiting on the free list (exact while no other thread uses the
+  // pool).
+  int64_t CachedBlocks() const {
+    return owned_.load(std::memory_order_relaxed) - out_.load(std::memory_order_relaxed);
+  }
 
   // Frees cached blocks beyond what reaches the peak of blocks handed out
   // since the previous Trim, and starts a new peak (as PrivateHeap::Trim).
@@ -45,8 +49,11 @@ class ListMemAlloc {
   void* PopCounted();
   plat::PrivateHeap heap_;
   plat::InterlockedList list_;
-  std::atomic<int64_t> cached_{0};
-  std::atomic<int64_t> out_{0};      // blocks handed out through the list
+  // The blocks of the free-list method: handed out (out_) or cached, so the
+  // cached count is owned_ - out_. owned_ changes only when the pool grows or
+  // gives a block back to its heap; a recycled block touches out_ alone.
+  std::atomic<int64_t> owned_{0};
+  std::atomic<int64_t> out_{0};
   std::atomic<int64_t> peakOut_{0};  // since the last Trim
   std::atomic<int> poppers_{0};      // threads inside list_.Pop
   std::atomic<int> state_{-1};  // -1 not probed, 0 heap only, 1 free list

@@ -1,4 +1,4 @@
-// TzLock is a std::mutex. TzRWLock uses the system's slim reader/writer lock
+// TzLock is a plat::WordLock (inline, in the header). TzRWLock uses the system's slim reader/writer lock
 // (plat::SlimRwLock) when the platform offers one, otherwise the
 // writer-preferring lock below: a mutex guards three counters, and readers and
 // writers that must wait sleep on a semaphore of their own.
@@ -8,10 +8,6 @@
 
 #include "platform/sync.h"
 #include "platform/system.h"
-
-void TzLock::Lock() { mu_.lock(); }
-
-void TzLock::Unlock() { mu_.unlock(); }
 
 struct TzRWLock::Fallback {
   static constexpr long kMaxWaiters = 0x7FFFFFFF;

@@ -9,6 +9,7 @@
 
 #include "platform/sync.h"
 #include "platform/thread_annotations.h"
+#include "platform/word_lock.h"
 
 #if defined(__MINGW32__)
 #define TZ_LOCK_CONSTEXPR
@@ -19,18 +20,18 @@
 class TZ_CAPABILITY("mutex") TzLock {
  public:
   // forceCriticalSection is kept for the Windows build, where it picks a
-  // critical section over a slim lock; here both are one std::mutex.
-  // Constant-initialised where std::mutex is (not with mingw-w64's), so a
-  // file-level lock exists before any static constructor can take it.
+  // critical section over a slim lock; here both are one word lock, taken
+  // inline. Constant-initialised, so a file-level lock exists before any
+  // static constructor can take it.
   TZ_LOCK_CONSTEXPR explicit TzLock(bool forceCriticalSection = false) noexcept { (void)forceCriticalSection; }
   ~TzLock() = default;
   TzLock(const TzLock&) = delete;
   TzLock& operator=(const TzLock&) = delete;
-  void Lock() TZ_ACQUIRE();
-  void Unlock() TZ_RELEASE();
+  void Lock() TZ_ACQUIRE() TZ_NO_THREAD_SAFETY_ANALYSIS { mu_.Lock(); }
+  void Unlock() TZ_RELEASE() TZ_NO_THREAD_SAFETY_ANALYSIS { mu_.Unlock(); }
 
  private:
-  std::mutex mu_;
+  plat::WordLock mu_;
 };
 
 class TZ_CAPABILITY("mutex") TzRWLock {
