@@ -40,10 +40,16 @@ void WaitAtLeast(const std::atomic<int64_t>& v, int64_t target) {
   while (v.load(std::memory_order_acquire) < target && NowNs() < deadline) WaitUntilNs(NowNs() + 200000);
 }
 
-// Runs `round` twice (warm-up, then counted) and prints mallocs per item.
+// Runs `round` warmups times, then once counted, and prints mallocs per item.
+// settleMs after each round lets what a round still holds go back first: an
+// acknowledged message's records stay with its resend timer for 200 ms, so a
+// round started at once would count the pools growing under the overlap.
 template <typename Round>
-void Count(const char* what, int64_t n, Round round) {
-  round(n);
+void Count(const char* what, int64_t n, Round round, int warmups = 1, int settleMs = 0) {
+  for (int i = 0; i < warmups; ++i) {
+    round(n);
+    WaitUntilNs(NowNs() + int64_t{settleMs} * 1000000);
+  }
   const uint64_t before = MallocCalls();
   round(n);
   const double per = static_cast<double>(MallocCalls() - before) / static_cast<double>(n);
@@ -94,7 +100,7 @@ void RunAllocations(const Options& o) {
   receipts->Start();
   AckingPeer peer;
   Count("reliable message, acknowledged", n / 4,
-        [&](int64_t k) { SendAcknowledged(*receipts, peer.Port(), k, record, kBody); });
+        [&](int64_t k) { SendAcknowledged(*receipts, peer.Port(), k, record, kBody); }, 5, 300);
   consumer->Terminate(Terminate_Event);
   receipts->Terminate(Terminate_Event);
 }
