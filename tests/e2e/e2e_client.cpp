@@ -40,7 +40,7 @@ bool AdvanceAndSettle(int64_t ms) {
 
 int MsUntilReceived(TestServer& server, Received* r, int limitMs) {
   for (int ms = 0; ms <= limitMs; ms += 10) {
-    if (server.Receive(r, 0)) return ms;
+    if (server.Receive(r, 0)) return AdvanceAndSettle(0) ? ms : -1;
     if (!AdvanceAndSettle(10)) return -1;
   }
   return -1;

@@ -45,6 +45,9 @@ struct FrozenTime {
 bool AdvanceAndSettle(int64_t ms);
 // With time frozen: moves it in 10 ms steps until server has received a
 // datagram (into r); the ms it took, or -1 when none came within limitMs.
+// A report session handler goes on after its datagram leaves (logging,
+// arming its next timer): the session has finished it by the time this
+// returns.
 int MsUntilReceived(TestServer& server, Received* r, int limitMs);
 
 std::vector<uint8_t> Pattern(size_t n, uint8_t seed);
