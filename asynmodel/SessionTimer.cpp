@@ -6,8 +6,19 @@ SessionTimer::SessionTimer(TzQuickTimer* timer, uint32_t index) : timer_(timer),
 
 bool SessionTimer::SetTimer(uint32_t delayMs, void* owner, TimerCallbackFn callback, void* record) {
   if (!timer_ || callback == nullptr) return false;
-  // The timer fills an entry it recycles; a refusal leaves nothing behind.
-  return timer_->AddNewTimer(index_, plat::NowMs() + static_cast<int64_t>(delayMs), owner, callback, record);
+  TimerEntry* e = TimerEntry::New();
+  if (e == nullptr) return false;
+  e->due = plat::NowMs() + static_cast<int64_t>(delayMs);
+  e->dispatch = &TzQuickTimerDispatch;
+  e->owner = owner;
+  e->callback = callback;
+  e->record = record;
+  if (!timer_->AddTimer(index_, e)) {
+    // Refused: the entry never reached the timer, so it is still ours.
+    TimerEntry::Delete(e);
+    return false;
+  }
+  return true;
 }
 
 bool SessionTimer::Available() const { return timer_ && timer_->IsRunning(); }

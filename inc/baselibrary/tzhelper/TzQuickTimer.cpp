@@ -74,15 +74,6 @@ TimerEntry* TzQuickTimer::List::PopFront() {
   return e;
 }
 
-void TzQuickTimer::List::Append(List* other) {
-  if (other->head == nullptr) return;
-  if (tail != nullptr) tail->next = other->head; else head = other->head;
-  tail = other->tail;
-  count += other->count;
-  other->head = other->tail = nullptr;
-  other->count = 0;
-}
-
 TimerEntry* TzQuickTimer::List::TakeAll() {
   TimerEntry* e = head;
   head = tail = nullptr;
@@ -91,27 +82,16 @@ TimerEntry* TzQuickTimer::List::TakeAll() {
 }
 
 // Fires a detached chain in order. Each entry is freed by its dispatch
-// function, so the link is read before the call. With recycle, an entry of
-// the shared dispatch function is run here instead, as that function would,
-// and kept on recycle for the next adders rather than freed.
-void TzQuickTimer::FireChain(TimerEntry* e, uint16_t cancelled, const char* where, int number, List* recycle) {
+// function, so the link is read before the call.
+void TzQuickTimer::FireChain(TimerEntry* e, uint16_t cancelled, const char* where, int number) {
   while (e != nullptr) {
     TimerEntry* next = e->next;
     e->next = nullptr;
     TimerDispatchFn dispatch = e->dispatch != nullptr ? e->dispatch : &TzQuickTimerDispatch;
-    if (recycle != nullptr && dispatch == &TzQuickTimerDispatch) {
-      try {
-        if (e->callback != nullptr) e->callback(e->owner, cancelled, e->record);
-      } catch (...) {
-        PrintException("TzQuickTimerQueue<TimerOwner>::TimeDueProc()", 452);
-      }
-      recycle->PushBack(e);
-    } else {
-      try {
-        dispatch(cancelled, e);
-      } catch (...) {
-        PrintException(where, number);
-      }
+    try {
+      dispatch(cancelled, e);
+    } catch (...) {
+      PrintException(where, number);
     }
     e = next;
   }
@@ -135,10 +115,8 @@ bool TzQuickTimer::Init() {
   m_incoming = new (std::nothrow) List[kChannels];
   m_incomingLocks = new (std::nothrow) TzLock[kChannels];
   m_incomingPending = new (std::nothrow) std::atomic<bool>[kChannels]();
-  m_channelSpares = new (std::nothrow) List[kChannels];
   m_wheel = new (std::nothrow) List[kSlots];
-  if (m_incoming == nullptr || m_incomingLocks == nullptr || m_incomingPending == nullptr ||
-      m_channelSpares == nullptr || m_wheel == nullptr) {
+  if (m_incoming == nullptr || m_incomingLocks == nullptr || m_incomingPending == nullptr || m_wheel == nullptr) {
     return false;
   }
   m_thread = new (std::nothrow) TzThread(this, nullptr, &TzQuickTimer::TimerProc);
@@ -160,19 +138,10 @@ TzQuickTimer::~TzQuickTimer() {
   // that never started leaves nothing either. Cancel anything left all the
   // same rather than leak an owner's record.
   if (m_wheel != nullptr) {
-    for (uint32_t i = 0; i < kSlots; ++i) FireSlot(i, 1, 228, nullptr);
+    for (uint32_t i = 0; i < kSlots; ++i) FireSlot(i, 1, 228);
   }
-  FireChain(m_far.TakeAll(), 1, "TzQuickTimer::TimeDueProc()", 193, nullptr);
+  FireChain(m_far.TakeAll(), 1, "TzQuickTimer::TimeDueProc()", 193);
   delete[] m_wheel;
-  if (m_channelSpares != nullptr) {
-    for (uint32_t ch = 0; ch < kChannels; ++ch) FreeChain(m_channelSpares[ch].TakeAll());
-  }
-  FreeChain(m_recycled.TakeAll());
-  {
-    TzAutoLock guard(&m_spareLock);
-    FreeChain(m_spares.TakeAll());
-  }
-  delete[] m_channelSpares;
   delete[] m_incomingPending;
   delete[] m_incomingLocks;
   delete[] m_incoming;
@@ -208,26 +177,6 @@ bool TzQuickTimer::AddTimer(uint32_t channelIndex, TimerEntry* entry) {
   return true;
 }
 
-bool TzQuickTimer::AddNewTimer(uint32_t channelIndex, int64_t due, void* owner, TimerCallbackFn callback,
-                               void* record) {
-  TzAutoLock guard(&m_timerLock, false);
-  if (m_running.load() == 0 || channelIndex >= kChannels) return false;
-  TzAutoLock listGuard(&m_incomingLocks[channelIndex]);
-  List& mine = m_channelSpares[channelIndex];
-  if (mine.head == nullptr) {
-    // A batch at a time from what the passes gave back, so the lock
-    // behind it is taken once per kSpareBatch timers.
-    TzAutoLock spareGuard(&m_spareLock);
-    for (uint32_t i = 0; i < kSpareBatch && m_spares.head != nullptr; ++i) mine.PushBack(m_spares.PopFront());
-  }
-  TimerEntry* e = mine.head != nullptr ? mine.PopFront() : TimerEntry::New();
-  if (e == nullptr) return false;
-  *e = TimerEntry{due, &TzQuickTimerDispatch, owner, callback, record, nullptr};
-  m_incoming[channelIndex].PushBack(e);  // the timer owns it from here
-  m_incomingPending[channelIndex].store(true, std::memory_order_release);
-  return true;
-}
-
 uint32_t TzQuickTimer::NextChannelIndex() { return m_channelCounter.fetch_add(1) % kChannels; }
 
 void TzQuickTimer::ClearAllTimerEvent() {
@@ -242,7 +191,7 @@ void TzQuickTimer::ClearAllTimerEvent() {
     // Adders are shut out by the caller's exclusive timer lock (or the timer
     // is being destroyed), so firing after releasing the list lock changes
     // nothing for them and keeps a slow callback from holding it.
-    FireChain(chain, 1, "TzQuickTimer::ClearAllTimerEvent()", 378, nullptr);
+    FireChain(chain, 1, "TzQuickTimer::ClearAllTimerEvent()", 378);
   }
 }
 
@@ -285,8 +234,7 @@ void TzQuickTimer::TimeDueProc(int64_t now) {
   ProcessFarList(now, &due);
 
   const uint16_t cancelled = m_running.load() != 0 ? 0 : 1;
-  FireChain(due.TakeAll(), cancelled, "TzQuickTimer::TimeDueProc()", 193, &m_recycled);
-  KeepSpares();
+  FireChain(due.TakeAll(), cancelled, "TzQuickTimer::TimeDueProc()", 193);
   m_passCount.fetch_add(1);
 }
 
@@ -312,43 +260,21 @@ void TzQuickTimer::RemoveFromSortList(int64_t now) {
     // once; the slot index and base still move by the whole jump.
     const int64_t visits = ticks < static_cast<int64_t>(kSlots) ? ticks : kSlots;
     for (int64_t i = 0; i < visits && m_wheelCount != 0; ++i) {
-      FireSlot((m_curSlot + static_cast<uint32_t>(i)) % kSlots, 0, 254, &m_recycled);
+      FireSlot((m_curSlot + static_cast<uint32_t>(i)) % kSlots, 0, 254);
     }
   } else {
     for (uint32_t i = 0; i < kSlots && m_wheelCount != 0; ++i) {
-      FireSlot((m_curSlot + i) % kSlots, 1, 228, &m_recycled);
+      FireSlot((m_curSlot + i) % kSlots, 1, 228);
     }
   }
   m_curSlot = static_cast<uint32_t>((m_curSlot + static_cast<uint64_t>(ticks) % kSlots) % kSlots);
   m_baseTime += ticks * static_cast<int64_t>(kTickMs);
 }
 
-void TzQuickTimer::FireSlot(uint32_t index, uint16_t cancelled, int number, List* recycle) {
+void TzQuickTimer::FireSlot(uint32_t index, uint16_t cancelled, int number) {
   List& slot = m_wheel[index];
   m_wheelCount -= slot.count;
-  FireChain(slot.TakeAll(), cancelled, "TzQuickTimer::RemoveFromSortList()", number, recycle);
-}
-
-void TzQuickTimer::KeepSpares() {
-  if (m_recycled.count == 0) return;
-  TimerEntry* chain = nullptr;
-  {
-    TzAutoLock guard(&m_spareLock);
-    if (m_spares.count < kMaxSpares) {
-      m_spares.Append(&m_recycled);
-    } else {
-      chain = m_recycled.TakeAll();
-    }
-  }
-  FreeChain(chain);
-}
-
-void TzQuickTimer::FreeChain(TimerEntry* e) {
-  while (e != nullptr) {
-    TimerEntry* next = e->next;
-    TimerEntry::Delete(e);
-    e = next;
-  }
+  FireChain(slot.TakeAll(), cancelled, "TzQuickTimer::RemoveFromSortList()", number);
 }
 
 void TzQuickTimer::DistributeNewTimers(int64_t now, List* due) {
@@ -437,17 +363,6 @@ void TzQuickTimer::SuspendPassesForTest(bool suspend) {
 void TzQuickTimer::RunPassForTest(int64_t now) {
   TzAutoLock guard(&m_timerLock, true);
   TimeDueProc(now);
-}
-
-uint32_t TzQuickTimer::SpareEntriesForTest() {
-  TzAutoLock guard(&m_timerLock, true);
-  uint32_t n = m_recycled.count;
-  for (uint32_t ch = 0; ch < kChannels; ++ch) {
-    TzAutoLock listGuard(&m_incomingLocks[ch]);
-    n += m_channelSpares[ch].count;
-  }
-  TzAutoLock spareGuard(&m_spareLock);
-  return n + m_spares.count;
 }
 
 int64_t TzQuickTimer::BaseTimeForTest() {

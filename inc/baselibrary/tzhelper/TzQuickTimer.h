@@ -24,8 +24,7 @@ typedef void (*TimerCallbackFn)(void* owner, uint16_t cancelled, void* record);
 
 // One pending quick timer. It belongs to whoever holds it: the adder until
 // AddTimer returns true, then the timer, which hands it to the dispatch
-// function; the dispatch function frees it. Entries of the shared dispatch
-// function fired by a pass are run by the timer itself and kept for reuse.
+// function; the dispatch function frees it.
 struct TimerEntry {
   int64_t due;               // framework clock, ms
   TimerDispatchFn dispatch;  // TzQuickTimerQueue<Owner>::TimeDueProc
@@ -64,10 +63,6 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   // disabled, or channel index out of range). Safe from any thread, but not
   // from a callback run by Disable.
   bool AddTimer(uint32_t channelIndex, TimerEntry* entry);
-  // AddTimer of a new entry {due, TzQuickTimerDispatch, owner, callback,
-  // record}, taken from the entries earlier passes have fired (or the pool):
-  // false, with nothing kept, when disabled, out of range or out of memory.
-  bool AddNewTimer(uint32_t channelIndex, int64_t due, void* owner, TimerCallbackFn callback, void* record);
   uint32_t NextChannelIndex();  // channel counter mod 100; any thread
   bool IsRunning() const { return m_running.load() != 0; }
   // Fires every incoming entry with cancelled=1. The caller holds the timer
@@ -91,8 +86,6 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   // under the timer lock held exclusively.
   void RunPassForTest(int64_t now);
   int64_t BaseTimeForTest();
-  // Fired entries kept for reuse (waits for a pass in progress).
-  uint32_t SpareEntriesForTest();
 
  private:
   struct List {
@@ -103,13 +96,7 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
     void PushFront(TimerEntry* e);
     TimerEntry* PopFront();
     TimerEntry* TakeAll();  // detaches the chain, leaving the list empty
-    void Append(List* other);  // moves other's chain to the tail
   };
-  // Fired entries kept for reuse: at most kMaxSpares (as many as a burst of
-  // that size needs; the pool would keep them all the same), handed to a
-  // channel kSpareBatch at a time.
-  static constexpr uint32_t kMaxSpares = 131072;
-  static constexpr uint32_t kSpareBatch = 64;
 
   TzQuickTimer();
   ~TzQuickTimer() override;
@@ -123,11 +110,8 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   void DistributeNewTimers(int64_t now, List* due);
   // Fires and empties one wheel slot (number: the line reported for an
   // exception).
-  void FireSlot(uint32_t index, uint16_t cancelled, int number, List* recycle);
-  static void FireChain(TimerEntry* e, uint16_t cancelled, const char* where, int number, List* recycle);
-  static void FreeChain(TimerEntry* e);
-  // End of a pass: what it fired joins the spares (or goes to the pool).
-  void KeepSpares();
+  void FireSlot(uint32_t index, uint16_t cancelled, int number);
+  static void FireChain(TimerEntry* e, uint16_t cancelled, const char* where, int number);
   void ProcessFarList(int64_t now, List* due);
 
   // The wheel, the far list, the current slot, the earliest far due and the
@@ -141,10 +125,6 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   std::atomic<bool>* m_incomingPending = nullptr;
   List* m_wheel = nullptr;         // kSlots lists
   uint32_t m_wheelCount = 0;       // entries over all slots
-  List m_recycled;                 // fired by the pass in progress
-  List* m_channelSpares = nullptr;  // kChannels lists, each under its incoming lock
-  TzLock m_spareLock;
-  List m_spares TZ_GUARDED_BY(m_spareLock);
   uint32_t m_curSlot = 0;
   List m_far;
   uint64_t m_earliestFarDue = ~0ull;
