@@ -20,6 +20,15 @@ namespace plat {
 void WaitOnWord(std::atomic<uint32_t>* word, uint32_t expected);
 // Wakes at least one thread sleeping in WaitOnWord on `word`. Any thread.
 void WakeOneOnWord(std::atomic<uint32_t>* word);
+// Wakes every thread sleeping in WaitOnWord on `word`. Any thread.
+void WakeAllOnWord(std::atomic<uint32_t>* word);
+
+// One step of a short spin on a word another processor is about to change.
+inline void CpuRelax() {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_ia32_pause();
+#endif
+}
 
 class TZ_CAPABILITY("mutex") WordLock {
  public:

@@ -11,12 +11,6 @@ namespace {
 // second processor the lock is usually free again before a sleep would pay.
 constexpr int kSpins = 100;
 
-void CpuRelax() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
-}
-
 }  // namespace
 
 void WordLock::LockSlow() {

@@ -11,16 +11,12 @@
 // set clears it and wakes every sleeper, which then compete again (a sleeper
 // that loses sets kWaiting anew). Contention is rare on these locks, so the
 // simple wake-all costs nothing on the paths that matter.
-#include <linux/futex.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <climits>
 #include <cstdint>
 #include <new>
 
 #include "platform/sync.h"
+#include "platform/word_lock.h"
 
 namespace plat {
 namespace {
@@ -32,22 +28,6 @@ constexpr int kSpins = 64;
 
 std::atomic<uint32_t>& Word(unsigned char* storage) {
   return *std::launder(reinterpret_cast<std::atomic<uint32_t>*>(storage));
-}
-
-void FutexWait(std::atomic<uint32_t>& w, uint32_t expected) {
-  // Returns at once when the word no longer holds `expected`; spurious
-  // returns are fine, the caller re-reads the word.
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w), FUTEX_WAIT_PRIVATE, expected, nullptr, nullptr, 0);
-}
-
-void FutexWakeAll(std::atomic<uint32_t>& w) {
-  syscall(SYS_futex, reinterpret_cast<uint32_t*>(&w), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
-}
-
-void Pause() {
-#if defined(__x86_64__) || defined(__i386__)
-  __builtin_ia32_pause();
-#endif
 }
 
 bool ReaderMayEnter(uint32_t s) { return (s & kWaiting) == 0 && (s & kCount) < kWriter - 1; }
@@ -67,7 +47,7 @@ void Enter(std::atomic<uint32_t>& w, uint32_t add, MayEnter mayEnter) {
     }
     if (spins < kSpins && (s & kWaiting) == 0) {
       ++spins;
-      Pause();
+      CpuRelax();
       s = w.load(std::memory_order_relaxed);
       continue;
     }
@@ -75,7 +55,7 @@ void Enter(std::atomic<uint32_t>& w, uint32_t add, MayEnter mayEnter) {
         !w.compare_exchange_weak(s, s | kWaiting, std::memory_order_relaxed, std::memory_order_relaxed)) {
       continue;
     }
-    FutexWait(w, s | kWaiting);
+    WaitOnWord(&w, s | kWaiting);
     s = w.load(std::memory_order_relaxed);
   }
 }
@@ -106,7 +86,7 @@ void SlimRwLock::UnlockShared() {
   // word now (readers stay out while kWaiting is set); if one already got in,
   // its own release wakes the sleepers.
   uint32_t empty = kWaiting;
-  if (w.compare_exchange_strong(empty, 0, std::memory_order_relaxed, std::memory_order_relaxed)) FutexWakeAll(w);
+  if (w.compare_exchange_strong(empty, 0, std::memory_order_relaxed, std::memory_order_relaxed)) WakeAllOnWord(&w);
 }
 
 void SlimRwLock::LockExclusive() {
@@ -118,7 +98,7 @@ void SlimRwLock::LockExclusive() {
 
 void SlimRwLock::UnlockExclusive() {
   std::atomic<uint32_t>& w = Word(storage_);
-  if (w.exchange(0, std::memory_order_release) & kWaiting) FutexWakeAll(w);
+  if (w.exchange(0, std::memory_order_release) & kWaiting) WakeAllOnWord(&w);
 }
 
 }  // namespace plat

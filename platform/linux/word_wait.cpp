@@ -3,6 +3,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <climits>
+
 #include "platform/word_lock.h"
 
 namespace plat {
@@ -15,6 +17,10 @@ void WaitOnWord(std::atomic<uint32_t>* word, uint32_t expected) {
 
 void WakeOneOnWord(std::atomic<uint32_t>* word) {
   syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, 1, nullptr, nullptr, 0);
+}
+
+void WakeAllOnWord(std::atomic<uint32_t>* word) {
+  syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), FUTEX_WAKE_PRIVATE, INT_MAX, nullptr, nullptr, 0);
 }
 
 }  // namespace plat

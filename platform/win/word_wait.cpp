@@ -12,6 +12,7 @@ namespace {
 struct AddressWaitApi {
   BOOL(WINAPI* wait)(volatile VOID*, PVOID, SIZE_T, DWORD);
   VOID(WINAPI* wakeOne)(PVOID);
+  VOID(WINAPI* wakeAll)(PVOID);
 };
 
 const AddressWaitApi* FindAddressWaitApi() {
@@ -25,7 +26,9 @@ const AddressWaitApi* FindAddressWaitApi() {
         reinterpret_cast<void*>(::GetProcAddress(m, "WaitOnAddress")));
     found.wakeOne = reinterpret_cast<VOID(WINAPI*)(PVOID)>(
         reinterpret_cast<void*>(::GetProcAddress(m, "WakeByAddressSingle")));
-    return found.wait && found.wakeOne ? &found : nullptr;
+    found.wakeAll = reinterpret_cast<VOID(WINAPI*)(PVOID)>(
+        reinterpret_cast<void*>(::GetProcAddress(m, "WakeByAddressAll")));
+    return found.wait && found.wakeOne && found.wakeAll ? &found : nullptr;
   }();
   return api;
 }
@@ -44,6 +47,11 @@ void WaitOnWord(std::atomic<uint32_t>* word, uint32_t expected) {
 void WakeOneOnWord(std::atomic<uint32_t>* word) {
   const AddressWaitApi* api = FindAddressWaitApi();
   if (api != nullptr) api->wakeOne(reinterpret_cast<PVOID>(word));
+}
+
+void WakeAllOnWord(std::atomic<uint32_t>* word) {
+  const AddressWaitApi* api = FindAddressWaitApi();
+  if (api != nullptr) api->wakeAll(reinterpret_cast<PVOID>(word));
 }
 
 }  // namespace plat
