@@ -158,7 +158,6 @@ class UDPIOProcess : public IOProcessor {
   // Test hooks.
   AliableUdpACKTable& AckTable() { return m_ackTable; }
   PeerFlightQuota& FlightQuota() { return m_flightQuota; }
-  UDPDuplicateFilter& DuplicateFilter() { return m_dupFilter; }
   void SetSnForTest(uint32_t value) { m_sn.store(value); }
 
  private:
