@@ -5,6 +5,9 @@
 // Threads: its own receive thread; Port and Seen from any thread.
 #pragma once
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <climits>
 #include <cstdint>
 #include <thread>
 
@@ -35,14 +38,24 @@ class AckingPeer {
   std::thread thread_;
 };
 
-// Counts the receipts of reliable sends; nothing on its path allocates.
+// Counts the receipts of reliable sends; nothing on its path allocates. A
+// sending thread sleeps in WaitFor until a count is reached, as a host would
+// wait for its callbacks, rather than spinning on the processors the
+// library needs: a receipt wakes it only when the count it waits for is met.
 class Receipts : public AsynModel::Session {
  public:
   int32_t OnSendResult(int16_t result, uint16_t, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t,
                        const AsynModel::PeerAddress*, AsynModel::ISender*, AsynModel::UserDataInfo*, uint32_t,
                        uint16_t, uint8_t) override;
+  // Until ok reaches `target`, a receipt fails, or `deadlineNs` passes.
+  void WaitFor(int64_t target, int64_t deadlineNs);
   std::atomic<int64_t> ok{0};
   std::atomic<int64_t> failed{0};
+
+ private:
+  std::mutex mu_;
+  std::condition_variable cv_;
+  std::atomic<int64_t> wakeAt_{INT64_MAX};
 };
 
 // Sends n reliable 1119 messages of `bytes` to 127.0.0.1:port from `s` as

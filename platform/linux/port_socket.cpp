@@ -70,6 +70,11 @@ PortSocket::Attempt PortSocket::TryRead(Overlapped* ov) {
   }
 }
 
+PortSocket::Attempt PortSocket::TryReadAtOnce(Overlapped* ov) {
+  if (ov->op == kOpAccept) return Attempt::kWait;
+  return TryRead(ov);
+}
+
 PortSocket::Attempt PortSocket::TryWrite(Overlapped* ov) {
   switch (ov->op) {
     case kOpSendTo: {

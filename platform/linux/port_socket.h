@@ -95,6 +95,8 @@ struct PortSocket {
   uint32_t WantedEvents() const TZ_REQUIRES(mu);
 
   Attempt TryRead(Overlapped* ov) TZ_REQUIRES(mu);
+  // TryRead for a receive just started; an accept waits for readiness.
+  Attempt TryReadAtOnce(Overlapped* ov) TZ_REQUIRES(mu);
   Attempt TryWrite(Overlapped* ov) TZ_REQUIRES(mu);
   // The connect call itself; kWait while the handshake runs.
   Attempt StartConnect(Overlapped* ov) TZ_REQUIRES(mu);
