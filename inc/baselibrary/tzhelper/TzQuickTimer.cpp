@@ -64,16 +64,6 @@ void TzQuickTimer::List::PushFront(TimerEntry* e) {
   ++count;
 }
 
-TimerEntry* TzQuickTimer::List::PopFront() {
-  TimerEntry* e = head;
-  if (e == nullptr) return nullptr;
-  head = e->next;
-  if (head == nullptr) tail = nullptr;
-  e->next = nullptr;
-  --count;
-  return e;
-}
-
 TimerEntry* TzQuickTimer::List::TakeAll() {
   TimerEntry* e = head;
   head = tail = nullptr;
@@ -167,11 +157,14 @@ void TzQuickTimer::Disable() {
   ClearAllTimerEvent();
 }
 
+// Only the channel's lock is taken. Disable clears the running flag before it
+// locks and empties each channel, so an adder either sees the flag cleared
+// under the channel lock and is refused, or gets in first and has its entry
+// cancelled by that emptying; no entry is left behind in either order.
 bool TzQuickTimer::AddTimer(uint32_t channelIndex, TimerEntry* entry) {
-  if (entry == nullptr) return false;
-  TzAutoLock guard(&m_timerLock, false);
-  if (m_running.load() == 0 || channelIndex >= kChannels) return false;
+  if (entry == nullptr || channelIndex >= kChannels) return false;
   TzAutoLock listGuard(&m_incomingLocks[channelIndex]);
+  if (m_running.load() == 0) return false;
   m_incoming[channelIndex].PushBack(entry);  // the timer owns it from here
   m_incomingPending[channelIndex].store(true, std::memory_order_release);
   return true;
@@ -284,40 +277,45 @@ void TzQuickTimer::DistributeNewTimers(int64_t now, List* due) {
     // An entry added while the flag is read waits for the next pass, as if
     // it had come a moment later.
     if (!m_incomingPending[ch].load(std::memory_order_acquire)) continue;
-    TzLock& lock = m_incomingLocks[ch];
-    List& incoming = m_incoming[ch];
-    lock.Lock();
-    m_incomingPending[ch].store(false, std::memory_order_relaxed);
-    uint32_t taken = 0;
-    while (TimerEntry* e = incoming.PopFront()) {
+    TimerEntry* e;
+    {
+      // The whole chain is taken at once, so an adder on this channel waits
+      // for two stores, never for the distribution.
+      TzAutoLock listGuard(&m_incomingLocks[ch]);
+      m_incomingPending[ch].store(false, std::memory_order_relaxed);
+      e = m_incoming[ch].TakeAll();
+    }
+    while (e != nullptr) {
+      TimerEntry* next = e->next;
       if (!running || e->due <= now) {
         due->PushBack(e);
-      } else if (e->due > m_baseTime) {
-        const int64_t delta = e->due - m_baseTime;
-        if (delta >= kFarMs) {
-          if (static_cast<uint64_t>(e->due) < m_earliestFarDue) {
-            m_far.PushFront(e);
-            m_earliestFarDue = static_cast<uint64_t>(e->due);
-          } else {
-            m_far.PushBack(e);
-          }
-        } else {
-          m_wheel[(m_curSlot + static_cast<uint32_t>(delta / kTickMs)) % kSlots].PushBack(e);
-          ++m_wheelCount;
-        }
       } else {
-        m_wheel[m_curSlot].PushBack(e);  // now < due <= base
-        ++m_wheelCount;
+        Place(e);
       }
-      // Let adders on this channel in between, so that a burst of new
-      // timers does not hold them up for the whole distribution.
-      if (++taken % 10 == 0) {
-        lock.Unlock();
-        lock.Lock();
-      }
+      e = next;
     }
-    lock.Unlock();
   }
+}
+
+// Puts an entry due after now on the wheel or the far list.
+void TzQuickTimer::Place(TimerEntry* e) {
+  if (e->due <= m_baseTime) {
+    m_wheel[m_curSlot].PushBack(e);  // now < due <= base
+    ++m_wheelCount;
+    return;
+  }
+  const int64_t delta = e->due - m_baseTime;
+  if (delta >= kFarMs) {
+    if (static_cast<uint64_t>(e->due) < m_earliestFarDue) {
+      m_far.PushFront(e);
+      m_earliestFarDue = static_cast<uint64_t>(e->due);
+    } else {
+      m_far.PushBack(e);
+    }
+    return;
+  }
+  m_wheel[(m_curSlot + static_cast<uint32_t>(delta / kTickMs)) % kSlots].PushBack(e);
+  ++m_wheelCount;
 }
 
 void TzQuickTimer::ProcessFarList(int64_t now, List* due) {

@@ -5,8 +5,8 @@
 // the cancel flag set.
 //
 // Lock order: the timer lock (m_timerLock) before an incoming lock. The timer
-// thread holds the timer lock shared for a whole pass and adders hold it
-// shared too; only Enable, Disable and destruction take it exclusively.
+// thread holds the timer lock shared for a whole pass; only Enable, Disable
+// and destruction take it exclusively. Adders take an incoming lock alone.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -60,8 +60,8 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   // the timer thread's next pass.
   void Disable();
   // Hands the entry to the timer (true) or leaves it to the caller (false:
-  // disabled, or channel index out of range). Safe from any thread, but not
-  // from a callback run by Disable.
+  // disabled, or channel index out of range). Safe from any thread; a
+  // callback run by Disable is refused.
   bool AddTimer(uint32_t channelIndex, TimerEntry* entry);
   uint32_t NextChannelIndex();  // channel counter mod 100; any thread
   bool IsRunning() const { return m_running.load() != 0; }
@@ -94,7 +94,6 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
     uint32_t count = 0;
     void PushBack(TimerEntry* e);
     void PushFront(TimerEntry* e);
-    TimerEntry* PopFront();
     TimerEntry* TakeAll();  // detaches the chain, leaving the list empty
   };
 
@@ -108,6 +107,7 @@ class TzQuickTimer : public TzRefCounterBase<TzQuickTimer> {
   void TimeDueProc(int64_t now);
   void RemoveFromSortList(int64_t now);
   void DistributeNewTimers(int64_t now, List* due);
+  void Place(TimerEntry* e);
   // Fires and empties one wheel slot (number: the line reported for an
   // exception).
   void FireSlot(uint32_t index, uint16_t cancelled, int number);
