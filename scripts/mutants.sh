@@ -51,7 +51,7 @@ FAULTS=(
   "net-ack-flag|asynmodel/net/UdpDatagram.cpp|  out[kUdpOffAck] = 1;|  out[kUdpOffAck] = 0;"
   "net-resend-late|asynmodel/net/UDPReliable.cpp|: static_cast<int64_t>(resend->m_sendCount) * kResendStepMs;|: static_cast<int64_t>(resend->m_sendCount + 1) * kResendStepMs;"
   "net-resend-count|asynmodel/net/UDPReliable.cpp|resend->m_sendCount > kMaxSendsWithoutLimit) return -2;|resend->m_sendCount > kMaxSendsWithoutLimit + 1) return -2;"
-  "net-ack-find|asynmodel/net/AliableUdpACKTable.cpp|  return m_buckets[b].find(sn) != m_buckets[b].end();|  return true;"
+  "net-ack-find|asynmodel/net/AliableUdpACKTable.cpp|  return m_buckets[b].Holds(sn);|  return true;"
   "net-dup-filter|asynmodel/net/UDPDuplicateFilter.cpp|    if (!bucket.keys.insert(key).second) return false;|    bucket.keys.insert(key);"
   # report
   "rep-stprc-group|report/StprcGroupTable.cpp|    if (e.groupid > currentGroup) {|    if (e.groupid > currentGroup + 1) {"

@@ -6,8 +6,8 @@
 
 namespace AsynModel {
 
-// The buckets live on the heap: ten thousand maps are too large to sit inside
-// the processor object comfortably.
+// The buckets live on the heap: ten thousand of them are too large to sit
+// inside the processor object comfortably.
 AliableUdpACKTable::AliableUdpACKTable() : m_buckets(new Bucket[kBuckets]) {}
 
 AliableUdpACKTable::~AliableUdpACKTable() { delete[] m_buckets; }
@@ -17,10 +17,17 @@ int AliableUdpACKTable::Push(uint32_t sn, const SptrPostMsgContext& context, con
   const uint32_t b = BucketOf(sn);
   TzAutoLock guard(&LockOf(b), true);
   Bucket& bucket = m_buckets[b];
-  if (bucket.find(sn) != bucket.end()) return -1;
-  if (bucket.size() > kMaxPerBucket) return -2;
+  if (bucket.Holds(sn)) return -1;
+  if (bucket.Size() > kMaxPerBucket) return -2;
+  if (bucket.sn == 0 && sn != 0) {
+    bucket.sn = sn;
+    bucket.first.context = context;
+    bucket.first.session = session;
+    bucket.first.resend = resend;
+    return 0;
+  }
   try {
-    Entry& e = bucket[sn];
+    Entry& e = bucket.more[sn];
     e.context = context;
     e.session = session;
     e.resend = resend;
@@ -33,7 +40,7 @@ int AliableUdpACKTable::Push(uint32_t sn, const SptrPostMsgContext& context, con
 bool AliableUdpACKTable::Find(uint32_t sn) {
   const uint32_t b = BucketOf(sn);
   TzAutoLock guard(&LockOf(b), false);
-  return m_buckets[b].find(sn) != m_buckets[b].end();
+  return m_buckets[b].Holds(sn);
 }
 
 bool AliableUdpACKTable::Take(uint32_t sn, SptrPostMsgContext* context, SptrSession* session,
@@ -43,12 +50,15 @@ bool AliableUdpACKTable::Take(uint32_t sn, SptrPostMsgContext* context, SptrSess
     const uint32_t b = BucketOf(sn);
     TzAutoLock guard(&LockOf(b), true);
     Bucket& bucket = m_buckets[b];
-    auto it = bucket.find(sn);
-    if (it == bucket.end()) return false;
-    taken.context = std::move(it->second.context);
-    taken.session = std::move(it->second.session);
-    taken.resend = std::move(it->second.resend);
-    bucket.erase(it);
+    if (sn != 0 && bucket.sn == sn) {
+      bucket.sn = 0;
+      taken = std::move(bucket.first);
+    } else {
+      auto it = bucket.more.empty() ? bucket.more.end() : bucket.more.find(sn);
+      if (it == bucket.more.end()) return false;
+      taken = std::move(it->second);
+      bucket.more.erase(it);
+    }
   }
   if (taken.resend) taken.resend->GiveBackQuota(outcome);
   // Handed over (or dropped) outside the lock: the last release of a context
@@ -62,7 +72,7 @@ size_t AliableUdpACKTable::Size() {
   size_t n = 0;
   for (uint32_t b = 0; b < kBuckets; ++b) {
     TzAutoLock guard(&LockOf(b), false);
-    n += m_buckets[b].size();
+    n += m_buckets[b].Size();
   }
   return n;
 }

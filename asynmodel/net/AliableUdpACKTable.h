@@ -1,8 +1,10 @@
 // Reliable datagrams in flight, by sn: 10,000 buckets ((sn - 1) mod 10000),
-// each an ordered map from sn to the message's context and the sending
-// session, guarded by 20 striped reader/writer locks (bucket b uses lock
-// b mod 20). The sn-to-bucket mapping is a plain modulus: sns are consecutive,
-// so neighbouring sends land in different buckets and different locks.
+// guarded by 20 striped reader/writer locks (bucket b uses lock b mod 20).
+// The sn-to-bucket mapping is a plain modulus: sns are consecutive, so
+// neighbouring sends land in different buckets and different locks, and a
+// bucket almost always holds at most one sn. That one sits in the bucket
+// itself; only sns that share a bucket with it go to the bucket's ordered map,
+// whose nodes are pooled. A push and a pop thus touch no allocator.
 //
 // Ownership: Push takes its own references to the context, the session and
 // the resend record; Pop hands the first two to the caller and drops the
@@ -61,13 +63,22 @@ class AliableUdpACKTable {
   };
   typedef std::map<uint32_t, Entry, std::less<uint32_t>,
                    PooledStlAllocator<std::pair<const uint32_t, Entry>>>
-      Bucket;
+      Overflow;
+  struct Bucket {
+    uint32_t sn = 0;  // of the entry held in place; 0: none (sns are never 0)
+    Entry first;
+    Overflow more;    // further sns of this bucket
+    size_t Size() const { return (sn != 0 ? 1 : 0) + more.size(); }
+    bool Holds(uint32_t s) const {
+      return (s != 0 && sn == s) || (!more.empty() && more.find(s) != more.end());
+    }
+  };
   bool Take(uint32_t sn, SptrPostMsgContext* context, SptrSession* session, PeerFlightQuota::Outcome outcome);
   static uint32_t BucketOf(uint32_t sn) { return (sn - 1) % kBuckets; }
   TzRWLock& LockOf(uint32_t bucket) { return m_locks[bucket % kLocks]; }
 
-  // kBuckets maps, bucket b guarded by LockOf(b). Clang's lock analysis
-  // cannot name a lock chosen by an index, so the maps carry no
+  // kBuckets buckets, bucket b guarded by LockOf(b). Clang's lock analysis
+  // cannot name a lock chosen by an index, so the buckets carry no
   // TZ_GUARDED_BY: with the duplicate filter's buckets, the one documented
   // exception.
   Bucket* m_buckets;

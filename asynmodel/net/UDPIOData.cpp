@@ -2,7 +2,6 @@
 
 #include "asynmodel/Session.h"
 #include "asynmodel/net/UDPResendContext.h"
-#include "platform/clock.h"
 
 namespace AsynModel {
 
@@ -15,7 +14,6 @@ UDPIOData* UDPIOData::Create(uint32_t op) {
   d->ZeroOverlapped();
   d->kind = PerIO_UDP;
   d->operation = op;
-  d->createTime = plat::NowMs();
   return d;
 }
 

@@ -29,8 +29,9 @@ struct UDPIOData : public PerIO, public TzPooled<UDPIOData, TzListMemAllocMethod
   TzSptr<UDPResendContext> resend;   // reliable sends
   uint32_t transferred = 0;          // bytes of the completed transfer
 
-  // Kind UDP, the operation, the creation time now. Null when the pool is
-  // exhausted.
+  // Kind UDP and the operation. Null when the pool is exhausted. createTime
+  // stays 0: nothing asks a UDP record's age, and a clock read for each
+  // datagram sent or received is not free.
   static UDPIOData* Create(uint32_t op);
 
   UDPIOData();
