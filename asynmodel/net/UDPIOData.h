@@ -21,7 +21,8 @@ enum UdpOperation : uint32_t { UdpOp_Send = 0, UdpOp_Recv = 1 };
 
 struct UDPIOData : public PerIO, public TzPooled<UDPIOData, TzListMemAllocMethod> {
   // kind PerIO_UDP; targetSession (PerIO) is the session that gets a receipt
-  // (null for receives and ACKs).
+  // (null for ACKs sent and for receives, until a received ACK names the
+  // session whose datagram it acknowledges).
   SptrMemStream stream;              // the datagram
   plat::SockAddrIn remote{};         // send destination or receive source (network order)
   int32_t remoteLen = sizeof(plat::SockAddrIn);

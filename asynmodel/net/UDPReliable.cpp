@@ -302,8 +302,10 @@ int UDPIOProcess::AliableRecvPerIOProc(UDP_SOCKET_ITEM* item, UDPIOData* data, E
   SptrPostMsgContext context;
   SptrSession session;
   if (m_ackTable.Pop(sn, &context, &session) && context && context->WantsReceipt(true)) {
-    // This record names no session: the worker finds the sender by srcSid.
+    // The receipt goes to the session that sent, as from the other two
+    // paths; without one, the worker finds the sender by srcSid.
     FillReceipt(context.get(), UdpReceipt_OK, event);
+    data->targetSession = std::move(session);
     return UdpProc_DeliverReceipt;
   }
   delete data;
