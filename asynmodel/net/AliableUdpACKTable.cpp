@@ -54,7 +54,7 @@ bool AliableUdpACKTable::Take(uint32_t sn, SptrPostMsgContext* context, SptrSess
       bucket.sn = 0;
       taken = std::move(bucket.first);
     } else {
-      auto it = bucket.more.empty() ? bucket.more.end() : bucket.more.find(sn);
+      auto it = bucket.more.find(sn);
       if (it == bucket.more.end()) return false;
       taken = std::move(it->second);
       bucket.more.erase(it);

@@ -70,7 +70,7 @@ class AliableUdpACKTable {
     Overflow more;    // further sns of this bucket
     size_t Size() const { return (sn != 0 ? 1 : 0) + more.size(); }
     bool Holds(uint32_t s) const {
-      return (s != 0 && sn == s) || (!more.empty() && more.find(s) != more.end());
+      return (s != 0 && sn == s) || more.find(s) != more.end();
     }
   };
   bool Take(uint32_t sn, SptrPostMsgContext* context, SptrSession* session, PeerFlightQuota::Outcome outcome);

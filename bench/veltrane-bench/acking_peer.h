@@ -5,14 +5,12 @@
 // Threads: its own receive thread; Port and Seen from any thread.
 #pragma once
 #include <atomic>
-#include <condition_variable>
-#include <mutex>
-#include <climits>
 #include <cstdint>
 #include <thread>
 
 #include "asynmodel/Session.h"
 #include "platform/completion_port.h"
+#include "waitable_count.h"
 
 namespace vbench {
 
@@ -39,23 +37,15 @@ class AckingPeer {
 };
 
 // Counts the receipts of reliable sends; nothing on its path allocates. A
-// sending thread sleeps in WaitFor until a count is reached, as a host would
-// wait for its callbacks, rather than spinning on the processors the
-// library needs: a receipt wakes it only when the count it waits for is met.
+// sending thread sleeps on `ok` until the count it needs is reached, as a
+// host would wait for its callbacks; a failed receipt interrupts the wait.
 class Receipts : public AsynModel::Session {
  public:
   int32_t OnSendResult(int16_t result, uint16_t, uint32_t, const uint8_t*, uint32_t, uint32_t, uint32_t,
                        const AsynModel::PeerAddress*, AsynModel::ISender*, AsynModel::UserDataInfo*, uint32_t,
                        uint16_t, uint8_t) override;
-  // Until ok reaches `target`, a receipt fails, or `deadlineNs` passes.
-  void WaitFor(int64_t target, int64_t deadlineNs);
-  std::atomic<int64_t> ok{0};
+  WaitableCount ok;
   std::atomic<int64_t> failed{0};
-
- private:
-  std::mutex mu_;
-  std::condition_variable cv_;
-  std::atomic<int64_t> wakeAt_{INT64_MAX};
 };
 
 // Sends n reliable 1119 messages of `bytes` to 127.0.0.1:port from `s` as

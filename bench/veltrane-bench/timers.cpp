@@ -5,6 +5,7 @@
 // last timer of a round wakes it, so the figure is the timers' and the
 // process's background only.
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <mutex>
@@ -14,6 +15,7 @@
 
 #include "comparisons.h"
 #include "harness.h"
+#include "waitable_count.h"
 #include "asynmodel/SessionTimer.h"
 #include "tzhelper/TzQuickTimer.h"
 
@@ -23,19 +25,10 @@ namespace {
 
 constexpr int64_t kSpreadMs = 1000;
 
-std::atomic<int64_t> g_fired{0};
-std::atomic<int64_t> g_target{-1};  // the count at which a round is complete
-std::mutex g_doneMu;
-std::condition_variable g_doneCv;
-bool g_done = false;  // under g_doneMu
-
 // The same on both sides: one count, and one wake-up per round.
-void CountFire(void*, uint16_t, void*) {
-  if (g_fired.fetch_add(1, std::memory_order_relaxed) + 1 != g_target.load(std::memory_order_relaxed)) return;
-  std::lock_guard<std::mutex> g(g_doneMu);
-  g_done = true;
-  g_doneCv.notify_one();
-}
+WaitableCount g_fired;
+
+void CountFire(void*, uint16_t, void*) { g_fired.Add(); }
 
 TzQuickTimer* QuickTimer() {
   static TzQuickTimer* timer = [] {
@@ -99,19 +92,12 @@ class HeapTimerThread {
 
 template <typename Arm>
 double CpuNsPerTimer(int64_t n, Arm arm) {
-  {
-    std::lock_guard<std::mutex> g(g_doneMu);
-    g_done = false;
-  }
-  g_target.store(g_fired.load() + n);
+  const int64_t target = g_fired.Load() + n;
   const double cpu0 = ProcessCpuSeconds();
   for (int64_t i = 0; i < n; ++i) arm(static_cast<uint32_t>(i * kSpreadMs / n));
   // Woken once by the last timer: polling would charge its wake-ups (about a
   // fifth of the quick timer's figure at 10 ms) to both sides.
-  {
-    std::unique_lock<std::mutex> lk(g_doneMu);
-    g_doneCv.wait(lk, [] { return g_done; });
-  }
+  g_fired.WaitFor(target, NowNs() + int64_t{60} * 1000000000);
   return (ProcessCpuSeconds() - cpu0) * 1e9 / static_cast<double>(n);
 }
 

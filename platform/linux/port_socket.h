@@ -9,7 +9,6 @@
 #include <cstdint>
 
 #include "platform/completion_port.h"
-#include "platform/mutex.h"
 #include "platform/word_lock.h"
 
 namespace plat {

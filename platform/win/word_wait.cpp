@@ -3,6 +3,7 @@
 // yields its time slice and returns, which WaitOnWord's callers accept as an
 // early return: the lock stays correct and only spins where the system
 // cannot park.
+#include "platform/system.h"
 #include "platform/win/win_api.h"
 #include "platform/word_lock.h"
 
@@ -38,7 +39,7 @@ const AddressWaitApi* FindAddressWaitApi() {
 void WaitOnWord(std::atomic<uint32_t>* word, uint32_t expected) {
   const AddressWaitApi* api = FindAddressWaitApi();
   if (api == nullptr) {
-    ::SwitchToThread();
+    YieldThread();
     return;
   }
   api->wait(reinterpret_cast<volatile VOID*>(word), &expected, sizeof expected, INFINITE);

@@ -181,9 +181,9 @@ void TzQuickTimer::ClearAllTimerEvent() {
       chain = m_incoming[ch].TakeAll();
       m_incomingPending[ch].store(false, std::memory_order_relaxed);
     }
-    // Adders are shut out by the caller's exclusive timer lock (or the timer
-    // is being destroyed), so firing after releasing the list lock changes
-    // nothing for them and keeps a slow callback from holding it.
+    // The running flag is already clear (or the timer is being destroyed),
+    // so adders are refused under the list lock: firing after releasing it
+    // changes nothing for them and keeps a slow callback from holding it.
     FireChain(chain, 1, "TzQuickTimer::ClearAllTimerEvent()", 378);
   }
 }

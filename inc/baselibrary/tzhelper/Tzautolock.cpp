@@ -1,7 +1,8 @@
-// TzLock is a plat::WordLock (inline, in the header). TzRWLock uses the system's slim reader/writer lock
-// (plat::SlimRwLock) when the platform offers one, otherwise the
-// writer-preferring lock below: a mutex guards three counters, and readers and
-// writers that must wait sleep on a semaphore of their own.
+// TzLock is a plat::WordLock, inline in the header. TzRWLock uses the
+// system's slim reader/writer lock (plat::SlimRwLock) when the platform offers
+// one, otherwise the writer-preferring lock below: a mutex guards three
+// counters, and readers and writers that must wait sleep on a semaphore of
+// their own.
 #include "tzhelper/Tzautolock.h"
 
 #include <new>
